@@ -1,0 +1,319 @@
+#include "constants.h"
+#include "download_command.h"
+#include "link_parsing.h"
+#include "recording_window.h"
+#include "scripted_socket.h"
+
+#include <QTest>
+
+using namespace corvane;
+
+namespace {
+
+const QString kLink = QStringLiteral("http://site.example/watch?v=abc");
+const QString kOtherLink = QStringLiteral("http://other.example/watch?v=xyz");
+
+QString downloadLink(const QString &videoId, const QString &token, const QString &title)
+{
+    return QStringLiteral("http://%1/download/index.php?video_id=%2&id=%3&n=%4")
+        .arg(kLinkServiceHost, videoId, token, title);
+}
+
+enum class Start { Connecting, Connected, Answered };
+enum class Event { Connect, TokenData, FailData, PlainData, PeerClose, Error, NewerCommand };
+
+} // namespace
+
+Q_DECLARE_METATYPE(Start)
+Q_DECLARE_METATYPE(Event)
+
+class TestDownloadCommand : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void rejectedLinks_data();
+    void rejectedLinks();
+    void commandConnectsAndSendsOnceConnected();
+    void everyStateMeetsEveryEvent_data();
+    void everyStateMeetsEveryEvent();
+    void onlyTheNewestWaitingCommandSends();
+    void replyCutAcrossArrivals();
+    void tokenAndFailureInOneArrival();
+
+private:
+    // Brings the command into the given state of the connection.
+    void reach(Start start);
+
+    DownloadState state;
+    ScriptedSocket *socket = nullptr;
+    RecordingWindow window;
+    DownloadCommand *command = nullptr;
+    // Whether the socket was closed each time an error box showed.
+    QList<bool> closedUnderBox;
+};
+
+void TestDownloadCommand::init()
+{
+    state = DownloadState();
+    window = RecordingWindow();
+    closedUnderBox.clear();
+    socket = new ScriptedSocket(this);
+    command = new DownloadCommand(state, *socket, window, this);
+    window.whileErrorBoxShows = [this] {
+        closedUnderBox << (socket->state == ScriptedSocket::State::Closed);
+    };
+}
+
+void TestDownloadCommand::cleanup()
+{
+    delete command;
+    delete socket;
+}
+
+void TestDownloadCommand::reach(Start start)
+{
+    window.requestText = kLink;
+    command->Command1_Click();
+    if (start == Start::Connecting)
+        return;
+    QVERIFY(socket->raiseConnect());
+    if (start == Start::Connected)
+        return;
+    QVERIFY(socket->raiseData(QStringLiteral("status=ok&token=T1&title=One&x=1")));
+}
+
+void TestDownloadCommand::rejectedLinks_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("requestLink");
+
+    QTest::newRow("empty") << "" << QString(kEmptyLinkMessage) << "before";
+    QTest::newRow("placeholder") << "Type in Youtube video link" << QString(kEmptyLinkMessage)
+                                 << "before";
+    QTest::newRow("placeholder in capitals")
+        << "TYPE IN YOUTUBE VIDEO LINK" << QString(kInvalidLinkMessage)
+        << "TYPE IN YOUTUBE VIDEO LINK";
+    QTest::newRow("blanks") << "  " << QString(kInvalidLinkMessage) << "  ";
+    QTest::newRow("V= in capitals")
+        << "http://site.example/watch?V=abc" << QString(kInvalidLinkMessage)
+        << "http://site.example/watch?V=abc";
+}
+
+// A rejected link still closes the open connection and hides a link on offer;
+// the status line and the last link stay as they were.
+void TestDownloadCommand::rejectedLinks()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, message);
+    QFETCH(QString, requestLink);
+
+    reach(Start::Answered);
+    state.RequestLink = QStringLiteral("before");
+    socket->calls.clear();
+    window.requestText = text;
+    command->Command1_Click();
+
+    QCOMPARE(socket->calls, QStringList{QStringLiteral("Close")});
+    QCOMPARE(socket->state, ScriptedSocket::State::Closed);
+    QCOMPARE(window.errorBoxes, QStringList{message});
+    QCOMPARE(closedUnderBox, QList<bool>{true});
+    QVERIFY(!window.linkVisible);
+    QVERIFY(!state.Connected);
+    QCOMPARE(state.RequestLink, requestLink);
+    QCOMPARE(window.statusCaption, QString(kLinkFoundCaption));
+    QCOMPARE(state.DownloadLink, downloadLink("abc", "T1", "One"));
+}
+
+void TestDownloadCommand::commandConnectsAndSendsOnceConnected()
+{
+    window.requestText = QStringLiteral("http://site.example:8080/watch?v=abc&nv=1");
+    command->Command1_Click();
+
+    QCOMPARE(socket->calls, (QStringList{"Close", "Connect site.example:8080 80"}));
+    QCOMPARE(window.log, (QStringList{"hide link", "status " + QString(kWaitingCaption)}));
+    QCOMPARE(state.RequestLink, QStringLiteral("site.example:8080/watch?v=abc&nv=1"));
+    QCOMPARE(state.VideoId, QStringLiteral("abc&n"));
+    QVERIFY(!state.Connected);
+    QVERIFY(socket->sent.isEmpty());
+
+    QVERIFY(socket->raiseConnect());
+    QVERIFY(state.Connected);
+    QCOMPARE(socket->sent, QStringList{ComposeInfoRequest("abc&n", "site.example:8080")});
+    QCOMPARE(socket->calls.count(QStringLiteral("SendData")), 1);
+    QVERIFY(window.errorBoxes.isEmpty());
+}
+
+void TestDownloadCommand::everyStateMeetsEveryEvent_data()
+{
+    QTest::addColumn<Start>("start");
+    QTest::addColumn<Event>("event");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<bool>("linkVisible");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QStringList>("errors");
+    QTest::addColumn<bool>("socketOpen");
+    QTest::addColumn<int>("requestsSent");
+
+    const QString waiting = kWaitingCaption;
+    const QString found = kLinkFoundCaption;
+    const QStringList none;
+    const QStringList invalid{kInvalidVideoMessage};
+    const QStringList reset{"Connection reset by peer"};
+    const QString first = downloadLink("abc", "T1", "One");
+    const QString second = downloadLink("abc", "T2", "Two");
+
+    QTest::newRow("connecting, connect") << Start::Connecting << Event::Connect << true << false
+                                         << waiting << "" << none << true << 1;
+    QTest::newRow("connecting, error") << Start::Connecting << Event::Error << false << false
+                                       << waiting << "" << reset << false << 0;
+    QTest::newRow("connecting, newer command") << Start::Connecting << Event::NewerCommand << false
+                                               << false << waiting << "" << none << true << 0;
+
+    QTest::newRow("connected, token") << Start::Connected << Event::TokenData << false << true
+                                      << found << second << none << true << 1;
+    QTest::newRow("connected, failure") << Start::Connected << Event::FailData << false << false
+                                        << waiting << "" << invalid << false << 1;
+    QTest::newRow("connected, other data") << Start::Connected << Event::PlainData << true << false
+                                           << waiting << "" << none << true << 1;
+    QTest::newRow("connected, peer close") << Start::Connected << Event::PeerClose << false << false
+                                           << waiting << "" << none << false << 1;
+    QTest::newRow("connected, error keeps Connected")
+        << Start::Connected << Event::Error << true << false << waiting << "" << reset << false
+        << 1;
+    QTest::newRow("connected, newer command") << Start::Connected << Event::NewerCommand << false
+                                              << false << waiting << "" << none << true << 1;
+
+    // Once answered, the reply's first token and title stand.
+    QTest::newRow("answered, another token") << Start::Answered << Event::TokenData << false << true
+                                             << found << first << none << true << 1;
+    QTest::newRow("answered, failure keeps the link")
+        << Start::Answered << Event::FailData << false << true << found << first << invalid << false
+        << 1;
+    QTest::newRow("answered, other data") << Start::Answered << Event::PlainData << false << true
+                                          << found << first << none << true << 1;
+    QTest::newRow("answered, peer close keeps the link")
+        << Start::Answered << Event::PeerClose << false << true << found << first << none << false
+        << 1;
+    QTest::newRow("answered, error") << Start::Answered << Event::Error << false << true << found
+                                     << first << reset << false << 1;
+    QTest::newRow("answered, newer command hides the link")
+        << Start::Answered << Event::NewerCommand << false << false << waiting << first << none
+        << true << 1;
+}
+
+void TestDownloadCommand::everyStateMeetsEveryEvent()
+{
+    QFETCH(Start, start);
+    QFETCH(Event, event);
+    QFETCH(bool, connected);
+    QFETCH(bool, linkVisible);
+    QFETCH(QString, status);
+    QFETCH(QString, link);
+    QFETCH(QStringList, errors);
+    QFETCH(bool, socketOpen);
+    QFETCH(int, requestsSent);
+
+    reach(start);
+    switch (event) {
+    case Event::Connect:
+        QVERIFY(socket->raiseConnect());
+        break;
+    case Event::TokenData:
+        QVERIFY(socket->raiseData(QStringLiteral("&token=T2&title=Two")));
+        break;
+    case Event::FailData:
+        QVERIFY(socket->raiseData(QStringLiteral("status=fail&errorcode=150")));
+        break;
+    case Event::PlainData:
+        QVERIFY(socket->raiseData(QStringLiteral("<html>Moved</html>")));
+        break;
+    case Event::PeerClose:
+        QVERIFY(socket->raisePeerClose());
+        break;
+    case Event::Error:
+        QVERIFY(socket->raiseError(104, QStringLiteral("Connection reset by peer")));
+        break;
+    case Event::NewerCommand:
+        window.requestText = kOtherLink;
+        command->Command1_Click();
+        break;
+    }
+
+    QCOMPARE(state.Connected, connected);
+    QCOMPARE(window.linkVisible, linkVisible);
+    QCOMPARE(window.statusCaption, status);
+    QCOMPARE(state.DownloadLink, link);
+    if (linkVisible)
+        QCOMPARE(window.linkCaption, QString(kLinkCaption));
+    QCOMPARE(window.errorBoxes, errors);
+    QCOMPARE(closedUnderBox, QList<bool>(errors.size(), true));
+    QCOMPARE(socket->state != ScriptedSocket::State::Closed, socketOpen);
+    QCOMPARE(socket->sent.size(), requestsSent);
+
+    if (event == Event::NewerCommand) {
+        // The abandoned command never sends; the newer one sends its own, once.
+        QVERIFY(socket->raiseConnect());
+        QCOMPARE(socket->sent.size(), requestsSent + 1);
+        QCOMPARE(socket->sent.last(), ComposeInfoRequest("xyz", "other.example"));
+        QCOMPARE(state.VideoId, QStringLiteral("xyz"));
+    }
+}
+
+void TestDownloadCommand::onlyTheNewestWaitingCommandSends()
+{
+    for (int i = 0; i < 5; ++i) {
+        window.requestText = QStringLiteral("http://h%1/watch?v=id%1").arg(i);
+        command->Command1_Click();
+    }
+    QCOMPARE(socket->calls.count(QStringLiteral("Close")), 5);
+    QVERIFY(socket->raiseConnect());
+    QCOMPARE(socket->sent, QStringList{ComposeInfoRequest("id4", "h4")});
+
+    // A reply to the newest command is read against its own id.
+    QVERIFY(socket->raiseData(QStringLiteral("&token=K")));
+    QCOMPARE(state.DownloadLink, downloadLink("id4", "K", ""));
+}
+
+void TestDownloadCommand::replyCutAcrossArrivals()
+{
+    reach(Start::Connected);
+    QVERIFY(socket->raiseData(QStringLiteral("status=ok&tok")));
+    QVERIFY(!window.linkVisible);
+    QCOMPARE(window.statusCaption, QString(kWaitingCaption));
+    QVERIFY(state.Connected);
+
+    QVERIFY(socket->raiseData(QStringLiteral("en=AB")));
+    QVERIFY(window.linkVisible);
+    QCOMPARE(state.DownloadLink, downloadLink("abc", "AB", ""));
+    QVERIFY(!state.Connected);
+
+    QVERIFY(socket->raiseData(QStringLiteral("%3D&title=My")));
+    QCOMPARE(state.DownloadLink, downloadLink("abc", "AB%3D", "My"));
+    QVERIFY(socket->raiseData(QStringLiteral("+Clip&len=1 status=f")));
+    QVERIFY(socket->raiseData(QStringLiteral("ail")));
+    QCOMPARE(state.DownloadLink, downloadLink("abc", "AB%3D", "My+Clip"));
+    QCOMPARE(window.errorBoxes, QStringList{kInvalidVideoMessage});
+    QCOMPARE(socket->state, ScriptedSocket::State::Closed);
+    QVERIFY(window.linkVisible);
+}
+
+void TestDownloadCommand::tokenAndFailureInOneArrival()
+{
+    reach(Start::Connected);
+    window.log.clear();
+    QVERIFY(socket->raiseData(QStringLiteral("status=fail&token=T&title=X")));
+    QCOMPARE(window.log, (QStringList{"status " + QString(kLinkFoundCaption), "show link",
+                                      "link " + QString(kLinkCaption),
+                                      "error " + QString(kInvalidVideoMessage)}));
+    QCOMPARE(closedUnderBox, QList<bool>{true});
+    QCOMPARE(state.DownloadLink, downloadLink("abc", "T", "X"));
+    QVERIFY(!state.Connected);
+}
+
+QTEST_GUILESS_MAIN(TestDownloadCommand)
+#include "tst_download_command.moc"
