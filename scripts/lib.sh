@@ -1,0 +1,35 @@
+# Shared by the set-up scripts: installs missing Debian packages.
+# Usage: ensure_packages PACKAGE...
+
+missing_packages() {
+    local package
+    for package in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q '^install ok installed$'; then
+            printf '%s\n' "$package"
+        fi
+    done
+}
+
+ensure_packages() {
+    local missing
+    missing=$(missing_packages "$@" | tr '\n' ' ')
+    missing=${missing% }
+    [ -z "$missing" ] && return 0
+
+    echo "Installing the Debian packages this needs: $missing"
+    if [ "$(id -u)" -eq 0 ]; then
+        apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing
+    elif command -v sudo >/dev/null 2>&1; then
+        sudo apt-get update -qq && sudo DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing
+    else
+        echo "Neither root nor sudo is available. Install them, then run this again:" >&2
+        echo "    apt-get update && apt-get install -y $missing" >&2
+        return 1
+    fi
+}
+
+# Packages for building the program and its tests.
+BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev)
+# Packages the tests need besides: the sanitizer build, a private network
+# namespace for the loopback tests, clang-format for the format check.
+TEST_PACKAGES=(clang-14 libclang-rt-14-dev util-linux iproute2 clang-format-14)
