@@ -17,11 +17,14 @@ void resetConnection(QTcpSocket *peer)
     peer->abort();
 }
 
-HangingListener::HangingListener()
+HangingListener::HangingListener(quint16 port)
 {
     listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    const int reuse = 1;
+    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
     auto *raw = reinterpret_cast<sockaddr *>(&address);

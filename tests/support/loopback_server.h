@@ -42,10 +42,11 @@ private:
 void resetConnection(QTcpSocket *peer);
 
 // A listener on 127.0.0.1 whose accept queue is full and never served: a new
-// connection attempt to it neither completes nor fails.
+// connection attempt to it neither completes nor fails. Port 0 lets the
+// system choose.
 class HangingListener {
 public:
-    HangingListener();
+    explicit HangingListener(quint16 port = 0);
     ~HangingListener();
     HangingListener(const HangingListener &) = delete;
     HangingListener &operator=(const HangingListener &) = delete;

@@ -1,0 +1,221 @@
+#include "constants.h"
+#include "download_command.h"
+#include "download_url.h"
+#include "loopback_server.h"
+#include "main_window.h"
+#include "message_box_watcher.h"
+
+#include <QDesktopServices>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+using namespace corvane;
+
+namespace {
+
+const QByteArray kReplyHead = "HTTP/1.1 200 OK\r\n"
+                              "Content-Type: application/x-www-form-urlencoded\r\n\r\n";
+
+// Catches what the window hands to the system's link opener.
+class LinkCatcher : public QObject {
+    Q_OBJECT
+
+public slots:
+    void open(const QUrl &url) { opened << url; }
+
+public:
+    QList<QUrl> opened;
+};
+
+} // namespace
+
+// The whole program in one window against a server on 127.0.0.1:80, driven
+// by clicks and keys.
+class TestWindowRoad : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void wholeRoad();
+    void errorBoxes_data();
+    void errorBoxes();
+    void closingTheWindow_data();
+    void closingTheWindow();
+
+private:
+    // Clicks into the box, types the link and presses Download.
+    void download(const QString &link);
+    QLabel *label(const char *name) { return window_->findChild<QLabel *>(name); }
+
+    Corvane_Downloader *window_ = nullptr;
+    LoopbackServer *server_ = nullptr;
+    LinkCatcher catcher_;
+};
+
+void TestWindowRoad::init()
+{
+    server_ = new LoopbackServer(kRemotePort);
+    QVERIFY2(server_->isListening(), qPrintable(server_->errorString()));
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher_, "open");
+    catcher_.opened.clear();
+    window_ = new Corvane_Downloader;
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowActive(window_));
+}
+
+void TestWindowRoad::cleanup()
+{
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    delete window_;
+    delete server_;
+}
+
+void TestWindowRoad::download(const QString &link)
+{
+    auto *box = window_->findChild<QLineEdit *>(QStringLiteral("txtRequest"));
+    QTest::mouseClick(box, Qt::LeftButton);
+    QTest::keyClicks(box, link);
+    QTest::mouseClick(window_->findChild<QPushButton *>(QStringLiteral("Command1")),
+                      Qt::LeftButton);
+}
+
+void TestWindowRoad::wholeRoad()
+{
+    download(QStringLiteral("http://127.0.0.1/watch?v=abc123"));
+    QCOMPARE(label("Label2")->text(), QString(kWaitingCaption));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        server_->received.value(0),
+        QByteArray("GET /get_video_info?video_id=abc123 HTTP/1.1\r\n"
+                   "Host: 127.0.0.1\r\n"
+                   "User-Agent: Mozilla/5.0 (Windows; U; Windows NT 5.1; en-US; rv:1.9.1.8) "
+                   "Gecko/20100202 Firefox/3.5.8\r\n"
+                   "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8\r\n"
+                   "Accept-Language: en-us,en;q=0.5\r\n"
+                   "Accept-Encoding: gzip,deflate\r\n"
+                   "Keep-Alive: 300\r\n"
+                   "Connection: keep-alive\r\n"
+                   "\r\n"),
+        5000);
+
+    // The reply in pieces, the token cut between two of them.
+    QTcpSocket *peer = server_->latest();
+    for (const QByteArray &piece :
+         {kReplyHead + "status=ok&length_seconds=7&to", QByteArray("ken=AB%3D&tit"),
+          QByteArray("le=Caf\xe9+Clip&video_id=abc123")}) {
+        peer->write(piece);
+        QVERIFY(peer->waitForBytesWritten(1000));
+        QTest::qWait(30);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(label("Label1")->isVisible(), 5000);
+    QCOMPARE(label("Label2")->text(), QStringLiteral("Download link:"));
+    QCOMPARE(label("Label1")->text(), QStringLiteral("Click Here To Download The Video"));
+
+    QTest::mouseClick(label("Label1"), Qt::LeftButton);
+    QCOMPARE(catcher_.opened.size(), 1);
+    QCOMPARE(catcher_.opened[0].toEncoded(),
+             "http://" + QByteArray(kLinkServiceHost.data(), kLinkServiceHost.size())
+                 + "/download/index.php?video_id=abc123&id=AB%3D&n=Caf%E9+Clip");
+
+    // The peer closes: the link stays on offer and still opens.
+    peer->disconnectFromHost();
+    QTest::qWait(100);
+    QVERIFY(label("Label1")->isVisible());
+    QTest::mouseClick(label("Label1"), Qt::LeftButton);
+    QCOMPARE(catcher_.opened.size(), 2);
+
+    // The next Download takes it away.
+    download(QStringLiteral("http://127.0.0.1/watch?v=next"));
+    QVERIFY(!label("Label1")->isVisible());
+    QCOMPARE(label("Label2")->text(), QString(kWaitingCaption));
+}
+
+void TestWindowRoad::errorBoxes_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("needsNameLookup");
+
+    QTest::newRow("invalid video")
+        << "http://127.0.0.1/watch?v=gone" << kReplyHead + "status=fail&errorcode=150&reason=Gone"
+        << QString(kInvalidVideoMessage) << false;
+    QTest::newRow("refused") << "http://127.0.0.2/watch?v=a" << QByteArray() << "Connection refused"
+                             << false;
+    QTest::newRow("unknown host") << "http://nothing-here.invalid/watch?v=a" << QByteArray()
+                                  << "Host not found" << true;
+}
+
+void TestWindowRoad::errorBoxes()
+{
+    QFETCH(QString, link);
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, message);
+    QFETCH(bool, needsNameLookup);
+    if (needsNameLookup && qEnvironmentVariableIsSet("CORVANE_NO_NAME_LOOKUP"))
+        QSKIP("a name lookup would leave this machine outside a private network namespace");
+
+    MessageBoxWatcher boxes;
+    download(link);
+    if (!reply.isEmpty()) {
+        QTRY_VERIFY_WITH_TIMEOUT(server_->received.value(0).endsWith("\r\n\r\n"), 5000);
+        server_->latest()->write(reply);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.seen.size(), 1, 10000);
+    QCOMPARE(boxes.seen[0].title, QStringLiteral("ERROR"));
+    QCOMPARE(boxes.seen[0].text, message);
+    QCOMPARE(boxes.seen[0].icon, QMessageBox::Warning);
+    QCOMPARE(label("Label2")->text(), QString(kWaitingCaption));
+    QVERIFY(!label("Label1")->isVisible());
+    QVERIFY(window_->isVisible());
+}
+
+void TestWindowRoad::closingTheWindow_data()
+{
+    QTest::addColumn<bool>("connected");
+    QTest::newRow("while a reply is awaited") << true;
+    QTest::newRow("while connecting") << false;
+}
+
+// Closing lets the connection go at once, nothing more is sent, and the
+// program's last window is gone.
+void TestWindowRoad::closingTheWindow()
+{
+    QFETCH(bool, connected);
+    std::optional<HangingListener> hanging;
+    if (!connected) {
+        delete server_;
+        server_ = nullptr;
+        hanging.emplace(kRemotePort);
+        QVERIFY(hanging->isReady());
+    }
+    download(QStringLiteral("http://127.0.0.1/watch?v=abc"));
+    if (connected)
+        QTRY_VERIFY_WITH_TIMEOUT(server_->received.value(0).endsWith("\r\n\r\n"), 5000);
+    QTest::qWait(50);
+
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(window_->close());
+    QVERIFY(!window_->isVisible());
+    QVERIFY(QGuiApplication::quitOnLastWindowClosed());
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        QVERIFY2(!widget->isVisible(), "a window stays open");
+    QVERIFY(window_->findChildren<QTcpSocket *>().isEmpty()
+            || window_->findChildren<QTcpSocket *>().first()->state()
+                   == QAbstractSocket::UnconnectedState);
+    if (connected) {
+        const QByteArray before = server_->received.value(0);
+        QTRY_VERIFY_WITH_TIMEOUT(server_->latest()->state() != QAbstractSocket::ConnectedState,
+                                 1000);
+        QCOMPARE(server_->received.value(0), before);
+    }
+    QVERIFY(clock.elapsed() < 1000);
+}
+
+QTEST_MAIN(TestWindowRoad)
+#include "tst_window_road.moc"

@@ -1,0 +1,44 @@
+// The window's own handlers: start-up, shut-down, the text box's focus and
+// the link label.
+#include "download_url.h"
+#include "main_window.h"
+#include "platform.h"
+#include "style.h"
+
+#include <QLineEdit>
+
+namespace corvane {
+
+void Corvane_Downloader::Form_Initialize()
+{
+    style::InitStyles();
+}
+
+void Corvane_Downloader::Form_Load()
+{
+    state_.Connected = false;
+}
+
+void Corvane_Downloader::Form_Unload()
+{
+    Winsock->Close();
+}
+
+void Corvane_Downloader::Form_Terminate()
+{
+    platform::SuppressFaultDialog();
+}
+
+void Corvane_Downloader::txtRequest_GotFocus()
+{
+    txtRequest->setText(QString());
+}
+
+void Corvane_Downloader::Label1_Click()
+{
+    const QUrl url = DownloadUrl(state_.DownloadLink);
+    if (url.isValid())
+        platform::OpenLinkMaximized(url);
+}
+
+} // namespace corvane

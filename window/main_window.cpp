@@ -1,0 +1,197 @@
+#include "main_window.h"
+
+#include "clickable_label.h"
+#include "link_parsing.h"
+
+#include <QCloseEvent>
+#include <QFocusEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace corvane {
+
+namespace {
+
+// The layout is kept in twips; 15 twips make one device-independent pixel.
+QRect fromTwips(int left, int top, int width, int height)
+{
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+// Where a named font is missing, the nearest one the system has: Liberation
+// Sans has Arial's metrics; nothing shares MS Sans Serif's, so after
+// Microsoft Sans Serif it takes the same stand-in.
+QFont fontOf(const QStringList &families, qreal points, bool bold = false, bool underline = false)
+{
+    QFont font;
+    font.setFamilies(families);
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    font.setUnderline(underline);
+    return font;
+}
+
+QFont arial(qreal points, bool bold = false)
+{
+    return fontOf({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")}, points, bold);
+}
+
+QFont msSansSerif(qreal points, bool bold = false, bool underline = false)
+{
+    return fontOf({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                   QStringLiteral("Liberation Sans")},
+                  points, bold, underline);
+}
+
+void useHighlightColour(QWidget *widget)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::Highlight));
+    widget->setPalette(palette);
+}
+
+QLabel *makeLabel(QLabel *label, const QRect &geometry, const QFont &font, Qt::Alignment alignment)
+{
+    label->setGeometry(geometry);
+    label->setFont(font);
+    label->setAlignment(alignment);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    return label;
+}
+
+} // namespace
+
+Corvane_Downloader::Corvane_Downloader(QWidget *parent)
+    : QWidget(parent)
+{
+    Form_Initialize();
+    createControls();
+    Form_Load();
+}
+
+Corvane_Downloader::~Corvane_Downloader()
+{
+    Form_Terminate();
+}
+
+void Corvane_Downloader::createControls()
+{
+    setObjectName(QStringLiteral("Corvane_Downloader"));
+    setWindowTitle(QStringLiteral("Corvane Downloader"));
+    setWindowIcon(QIcon(QStringLiteral(":/corvane/corvane.svg")));
+    setFont(arial(8.25));
+    setFixedSize(690, 274);
+
+    txtRequest = new QLineEdit(QString(kPlaceholderText), this);
+    txtRequest->setObjectName(QStringLiteral("txtRequest"));
+    txtRequest->setGeometry(fromTwips(960, 1440, 6615, 510));
+    txtRequest->setFont(msSansSerif(12));
+    txtRequest->setAccessibleName(QStringLiteral("Video link"));
+    txtRequest->installEventFilter(this);
+
+    Command1 = new QPushButton(QStringLiteral("Download"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setGeometry(fromTwips(7680, 1440, 1935, 495));
+    Command1->setFont(msSansSerif(12, true));
+    Command1->setAutoDefault(false);
+    Command1->setDefault(false);
+
+    Winsock = new TcpSocket(this);
+    Winsock->setObjectName(QStringLiteral("Winsock"));
+    command_ = new DownloadCommand(state_, *Winsock, *this, this);
+    connect(Command1, &QPushButton::clicked, command_, &DownloadCommand::Command1_Click);
+
+    Frame1 = new QGroupBox(this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setGeometry(fromTwips(600, 1080, 9255, 1095));
+    Frame1->setFocusPolicy(Qt::NoFocus);
+    Frame1->lower(); // behind the text box and the button, which take its clicks
+
+    Label4 = makeLabel(new QLabel(this), fromTwips(600, 840, 7215, 375), arial(9.75),
+                       Qt::AlignLeft | Qt::AlignTop);
+    Label4->setObjectName(QStringLiteral("Label4"));
+    Label4->setText(QStringLiteral("Copy the video link and paste it here then click download"));
+
+    Label3 = makeLabel(new QLabel(this), fromTwips(2160, 120, 6015, 495), arial(15.75, true),
+                       Qt::AlignHCenter | Qt::AlignTop);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    Label3->setText(QStringLiteral("Corvane Downloader"));
+    useHighlightColour(Label3);
+
+    Label2 = makeLabel(new QLabel(this), fromTwips(2880, 2280, 4815, 735), msSansSerif(12, true),
+                       Qt::AlignHCenter | Qt::AlignTop);
+    Label2->setObjectName(QStringLiteral("Label2"));
+
+    Label1 = new ClickableLabel(this);
+    makeLabel(Label1, fromTwips(2160, 3120, 6255, 735), msSansSerif(13.5, false, true),
+              Qt::AlignHCenter | Qt::AlignTop);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setCursor(Qt::PointingHandCursor);
+    useHighlightColour(Label1);
+    Label1->hide();
+    connect(Label1, &ClickableLabel::clicked, this, &Corvane_Downloader::Label1_Click);
+
+    // Tab order follows the tab indexes; only these two take the focus.
+    setTabOrder(Command1, txtRequest);
+    Command1->setFocus();
+}
+
+QString Corvane_Downloader::RequestText() const
+{
+    return txtRequest->text();
+}
+
+void Corvane_Downloader::SetStatusCaption(const QString &caption)
+{
+    Label2->setText(caption);
+}
+
+void Corvane_Downloader::SetLinkCaption(const QString &caption)
+{
+    Label1->setText(caption);
+}
+
+void Corvane_Downloader::SetLinkVisible(bool visible)
+{
+    Label1->setVisible(visible);
+}
+
+void Corvane_Downloader::ShowErrorBox(const QString &message)
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("ERROR"), message, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+}
+
+void Corvane_Downloader::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+bool Corvane_Downloader::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == txtRequest && event->type() == QEvent::FocusIn) {
+        // Only a move of the focus within the window clears the box; the
+        // focus coming back with the window, or from a closed popup such as
+        // the box's own context menu, keeps what the user typed.
+        switch (static_cast<QFocusEvent *>(event)->reason()) {
+        case Qt::MouseFocusReason:
+        case Qt::TabFocusReason:
+        case Qt::BacktabFocusReason:
+        case Qt::ShortcutFocusReason:
+            txtRequest_GotFocus();
+            break;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace corvane

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "download_command.h"
+#include "download_state.h"
+#include "tcp_socket.h"
+#include "window_operations.h"
+
+#include <QWidget>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace corvane {
+
+class ClickableLabel;
+
+// The program's only window: a text box for the video link, the Download
+// button, the status line and the link label. It owns the socket and the
+// download state for the whole run.
+class Corvane_Downloader final : public QWidget, public WindowOperations {
+    Q_OBJECT
+
+public:
+    explicit Corvane_Downloader(QWidget *parent = nullptr);
+    ~Corvane_Downloader() override;
+
+    const DownloadState &downloadState() const { return state_; }
+
+    QString RequestText() const override;
+    void SetStatusCaption(const QString &caption) override;
+    void SetLinkCaption(const QString &caption) override;
+    void SetLinkVisible(bool visible) override;
+    void ShowErrorBox(const QString &message) override;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void createControls();
+
+    // The window's own handlers (lifecycle.cpp).
+    void Form_Initialize();
+    void Form_Load();
+    void Form_Unload();
+    void Form_Terminate();
+    void txtRequest_GotFocus();
+    void Label1_Click();
+
+    DownloadState state_;
+    TcpSocket *Winsock = nullptr;
+    DownloadCommand *command_ = nullptr;
+
+    QLineEdit *txtRequest = nullptr;
+    QPushButton *Command1 = nullptr;
+    QGroupBox *Frame1 = nullptr;
+    QLabel *Label4 = nullptr;
+    QLabel *Label3 = nullptr;
+    QLabel *Label2 = nullptr;
+    ClickableLabel *Label1 = nullptr;
+};
+
+} // namespace corvane

@@ -1,0 +1,12 @@
+#include "style.h"
+
+#include "platform.h"
+
+namespace corvane::style {
+
+bool InitStyles()
+{
+    return platform::InitCommonControls();
+}
+
+} // namespace corvane::style
