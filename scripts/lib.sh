@@ -30,6 +30,8 @@ ensure_packages() {
 
 # Packages for building the program and its tests.
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev)
+# Packages the program needs at run time: Arial's metrics, the link opener.
+RUN_PACKAGES=(fonts-liberation xdg-utils)
 # Packages the tests need besides: the sanitizer build, a private network
 # namespace for the loopback tests, clang-format for the format check.
 TEST_PACKAGES=(clang-14 libclang-rt-14-dev util-linux iproute2 clang-format-14)
