@@ -1,5 +1,6 @@
 #include "constants.h"
 #include "download_command.h"
+#include "expected.h"
 #include "link_parsing.h"
 #include "recording_window.h"
 #include "scripted_socket.h"
@@ -12,12 +13,6 @@ namespace {
 
 const QString kLink = QStringLiteral("http://site.example/watch?v=abc");
 const QString kOtherLink = QStringLiteral("http://other.example/watch?v=xyz");
-
-QString downloadLink(const QString &videoId, const QString &token, const QString &title)
-{
-    return QStringLiteral("http://%1/download/index.php?video_id=%2&id=%3&n=%4")
-        .arg(kLinkServiceHost, videoId, token, title);
-}
 
 enum class Start { Connecting, Connected, Answered };
 enum class Event { Connect, TokenData, FailData, PlainData, PeerClose, Error, NewerCommand };
@@ -125,7 +120,7 @@ void TestDownloadCommand::rejectedLinks()
     QVERIFY(!state.Connected);
     QCOMPARE(state.RequestLink, requestLink);
     QCOMPARE(window.statusCaption, QString(kLinkFoundCaption));
-    QCOMPARE(state.DownloadLink, downloadLink("abc", "T1", "One"));
+    QCOMPARE(state.DownloadLink, expectedDownloadLink("abc", "T1", "One"));
 }
 
 void TestDownloadCommand::commandConnectsAndSendsOnceConnected()
@@ -164,8 +159,8 @@ void TestDownloadCommand::everyStateMeetsEveryEvent_data()
     const QStringList none;
     const QStringList invalid{kInvalidVideoMessage};
     const QStringList reset{"Connection reset by peer"};
-    const QString first = downloadLink("abc", "T1", "One");
-    const QString second = downloadLink("abc", "T2", "Two");
+    const QString first = expectedDownloadLink("abc", "T1", "One");
+    const QString second = expectedDownloadLink("abc", "T2", "Two");
 
     QTest::newRow("connecting, connect") << Start::Connecting << Event::Connect << true << false
                                          << waiting << "" << none << true << 1;
@@ -276,7 +271,7 @@ void TestDownloadCommand::onlyTheNewestWaitingCommandSends()
 
     // A reply to the newest command is read against its own id.
     QVERIFY(socket->raiseData(QStringLiteral("&token=K")));
-    QCOMPARE(state.DownloadLink, downloadLink("id4", "K", ""));
+    QCOMPARE(state.DownloadLink, expectedDownloadLink("id4", "K", ""));
 }
 
 void TestDownloadCommand::replyCutAcrossArrivals()
@@ -289,14 +284,14 @@ void TestDownloadCommand::replyCutAcrossArrivals()
 
     QVERIFY(socket->raiseData(QStringLiteral("en=AB")));
     QVERIFY(window.linkVisible);
-    QCOMPARE(state.DownloadLink, downloadLink("abc", "AB", ""));
+    QCOMPARE(state.DownloadLink, expectedDownloadLink("abc", "AB", ""));
     QVERIFY(!state.Connected);
 
     QVERIFY(socket->raiseData(QStringLiteral("%3D&title=My")));
-    QCOMPARE(state.DownloadLink, downloadLink("abc", "AB%3D", "My"));
+    QCOMPARE(state.DownloadLink, expectedDownloadLink("abc", "AB%3D", "My"));
     QVERIFY(socket->raiseData(QStringLiteral("+Clip&len=1 status=f")));
     QVERIFY(socket->raiseData(QStringLiteral("ail")));
-    QCOMPARE(state.DownloadLink, downloadLink("abc", "AB%3D", "My+Clip"));
+    QCOMPARE(state.DownloadLink, expectedDownloadLink("abc", "AB%3D", "My+Clip"));
     QCOMPARE(window.errorBoxes, QStringList{kInvalidVideoMessage});
     QCOMPARE(socket->state, ScriptedSocket::State::Closed);
     QVERIFY(window.linkVisible);
@@ -311,7 +306,7 @@ void TestDownloadCommand::tokenAndFailureInOneArrival()
                                       "link " + QString(kLinkCaption),
                                       "error " + QString(kInvalidVideoMessage)}));
     QCOMPARE(closedUnderBox, QList<bool>{true});
-    QCOMPARE(state.DownloadLink, downloadLink("abc", "T", "X"));
+    QCOMPARE(state.DownloadLink, expectedDownloadLink("abc", "T", "X"));
     QVERIFY(!state.Connected);
 }
 

@@ -1,5 +1,6 @@
 #include "constants.h"
 #include "download_command.h"
+#include "expected.h"
 #include "link_parsing.h"
 #include "loopback_server.h"
 #include "recording_window.h"
@@ -12,20 +13,11 @@ using namespace corvane;
 
 namespace {
 
-QString downloadLink(const QString &videoId, const QString &token, const QString &title)
-{
-    return QStringLiteral("http://%1/download/index.php?video_id=%2&id=%3&n=%4")
-        .arg(kLinkServiceHost, videoId, token, title);
-}
-
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
 #define CORVANE_UNDER_ASAN
 #endif
 #endif
-
-const QByteArray kReplyHead = "HTTP/1.1 200 OK\r\n"
-                              "Content-Type: application/x-www-form-urlencoded\r\n\r\n";
 
 } // namespace
 
@@ -39,9 +31,6 @@ private slots:
 
     void wholeRoad();
     void oneBytePerArrival();
-    void socketFailuresShowTheirDescription_data();
-    void socketFailuresShowTheirDescription();
-    void invalidVideo();
     void resetAfterTheToken();
     void endlessReplyKeepsMemoryFlat();
 
@@ -90,19 +79,8 @@ void TestDownloadOverLoopback::wholeRoad()
     command->Command1_Click();
     QCOMPARE(window.statusCaption, QString(kWaitingCaption));
     QTRY_VERIFY_WITH_TIMEOUT(state.Connected, 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(
-        server->received.value(0),
-        QByteArray("GET /get_video_info?video_id=abc123&feature=related HTTP/1.1\r\n"
-                   "Host: 127.0.0.1\r\n"
-                   "User-Agent: Mozilla/5.0 (Windows; U; Windows NT 5.1; en-US; rv:1.9.1.8) "
-                   "Gecko/20100202 Firefox/3.5.8\r\n"
-                   "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8\r\n"
-                   "Accept-Language: en-us,en;q=0.5\r\n"
-                   "Accept-Encoding: gzip,deflate\r\n"
-                   "Keep-Alive: 300\r\n"
-                   "Connection: keep-alive\r\n"
-                   "\r\n"),
-        5000);
+    QTRY_COMPARE_WITH_TIMEOUT(server->received.value(0),
+                              expectedInfoRequest("abc123&feature=related", "127.0.0.1"), 5000);
     QTcpSocket *peer = server->latest();
 
     peer->write(kReplyHead + "status=ok&length_seconds=10&tok");
@@ -114,7 +92,8 @@ void TestDownloadOverLoopback::wholeRoad()
     QTRY_VERIFY_WITH_TIMEOUT(window.linkVisible, 5000);
     peer->write("&video_id=abc123");
     QTRY_COMPARE_WITH_TIMEOUT(state.DownloadLink,
-                              downloadLink("abc123&feature=related", "vjV%3D", "My+Clip"), 5000);
+                              expectedDownloadLink("abc123&feature=related", "vjV%3D", "My+Clip"),
+                              5000);
     QCOMPARE(window.statusCaption, QString(kLinkFoundCaption));
     QCOMPARE(window.linkCaption, QString(kLinkCaption));
     QVERIFY(!state.Connected);
@@ -152,60 +131,8 @@ void TestDownloadOverLoopback::oneBytePerArrival()
     });
     sendNext();
     QTRY_COMPARE_WITH_TIMEOUT(arrivals, reply.size(), 20000);
-    QCOMPARE(state.DownloadLink, downloadLink("id1", "AB%3D-_x", "Caf%C3%A9+%26+More"));
+    QCOMPARE(state.DownloadLink, expectedDownloadLink("id1", "AB%3D-_x", "Caf%C3%A9+%26+More"));
     QVERIFY(window.linkVisible);
-}
-
-void TestDownloadOverLoopback::socketFailuresShowTheirDescription_data()
-{
-    QTest::addColumn<QString>("link");
-    QTest::addColumn<QString>("description");
-    QTest::addColumn<bool>("needsNameLookup");
-
-    QTest::newRow("refused") << "http://127.0.0.2/watch?v=a"
-                             << "Connection refused" << false;
-    QTest::newRow("empty host") << "http:///watch?v=abc"
-                                << "Host not found" << false;
-    QTest::newRow("unknown host") << "http://nothing-here.invalid/watch?v=a"
-                                  << "Host not found" << true;
-}
-
-void TestDownloadOverLoopback::socketFailuresShowTheirDescription()
-{
-    QFETCH(QString, link);
-    QFETCH(QString, description);
-    QFETCH(bool, needsNameLookup);
-    if (needsNameLookup && qEnvironmentVariableIsSet("CORVANE_NO_NAME_LOOKUP"))
-        QSKIP("a name lookup would leave this machine outside a private network namespace");
-
-    window.requestText = link;
-    command->Command1_Click();
-    QTRY_COMPARE_WITH_TIMEOUT(window.errorBoxes, QStringList{description}, 10000);
-    QCOMPARE(window.statusCaption, QString(kWaitingCaption));
-    QVERIFY(!window.linkVisible);
-    QVERIFY(!state.Connected);
-    QVERIFY(socket->findChildren<QTcpSocket *>().isEmpty()
-            || socket->findChildren<QTcpSocket *>().first()->state()
-                   == QAbstractSocket::UnconnectedState);
-}
-
-void TestDownloadOverLoopback::invalidVideo()
-{
-    QTcpSocket *peer = download(QStringLiteral("http://127.0.0.1/watch?v=gone"));
-    QVERIFY(peer);
-    bool peerSawTheClose = false;
-    connect(peer, &QTcpSocket::disconnected, this, [&] { peerSawTheClose = true; });
-    window.whileErrorBoxShows = [&] {
-        // The connection is already let go while the box is up.
-        QVERIFY(socket->findChildren<QTcpSocket *>().isEmpty()
-                || socket->findChildren<QTcpSocket *>().first()->state()
-                       == QAbstractSocket::UnconnectedState);
-    };
-    peer->write(kReplyHead + "status=fail&errorcode=150&reason=Invalid+parameters.");
-    QTRY_COMPARE_WITH_TIMEOUT(window.errorBoxes, QStringList{kInvalidVideoMessage}, 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(peerSawTheClose, 5000);
-    QVERIFY(!state.Connected);
-    QVERIFY(!window.linkVisible);
 }
 
 void TestDownloadOverLoopback::resetAfterTheToken()
@@ -217,7 +144,7 @@ void TestDownloadOverLoopback::resetAfterTheToken()
     resetConnection(peer);
     QTRY_VERIFY_WITH_TIMEOUT(socket->findChildren<QTcpSocket *>().isEmpty(), 5000);
     QVERIFY(window.linkVisible);
-    QCOMPARE(state.DownloadLink, downloadLink("r", "TK", "T"));
+    QCOMPARE(state.DownloadLink, expectedDownloadLink("r", "TK", "T"));
     QVERIFY(!state.Connected);
 }
 
@@ -271,7 +198,7 @@ void TestDownloadOverLoopback::endlessReplyKeepsMemoryFlat()
     peer = download(QStringLiteral("http://127.0.0.1/watch?v=after"));
     QVERIFY(peer);
     peer->write(kReplyHead + "&token=ok");
-    QTRY_COMPARE_WITH_TIMEOUT(state.DownloadLink, downloadLink("after", "ok", ""), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(state.DownloadLink, expectedDownloadLink("after", "ok", ""), 5000);
 }
 
 QTEST_GUILESS_MAIN(TestDownloadOverLoopback)

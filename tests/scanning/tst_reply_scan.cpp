@@ -1,4 +1,4 @@
-#include "constants.h"
+#include "expected.h"
 #include "reply_scan.h"
 
 #include <QRandomGenerator>
@@ -8,13 +8,6 @@ using namespace corvane;
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QString link(const QString &videoId, const QString &token, const QString &title)
-{
-    return QStringLiteral("http://") + kLinkServiceHost
-           + QStringLiteral("/download/index.php?video_id=") + videoId + QStringLiteral("&id=")
-           + token + QStringLiteral("&n=") + title;
-}
 
 struct Totals {
     QString link;
@@ -71,33 +64,35 @@ void TestReplyScan::scanArrival_data()
 
     QTest::newRow("token and title, escapes kept")
         << "status=ok&token=AB%3D&title=My+Clip&length_seconds=10" << true
-        << link("abc123", "AB%3D", "My+Clip") << false;
+        << expectedDownloadLink("abc123", "AB%3D", "My+Clip") << false;
     QTest::newRow("no title: link ends with &n=")
-        << "status=ok&token=AB" << true << link("abc123", "AB", "") << false;
+        << "status=ok&token=AB" << true << expectedDownloadLink("abc123", "AB", "") << false;
     QTest::newRow("empty token before &")
-        << "x&token=&title=T" << true << link("abc123", "", "T") << false;
+        << "x&token=&title=T" << true << expectedDownloadLink("abc123", "", "T") << false;
     QTest::newRow("empty token at the end")
-        << "x&token=" << true << link("abc123", "", "") << false;
-    QTest::newRow("title before token")
-        << "&title=First&x=1&token=TK" << true << link("abc123", "TK", "First") << false;
+        << "x&token=" << true << expectedDownloadLink("abc123", "", "") << false;
+    QTest::newRow("title before token") << "&title=First&x=1&token=TK" << true
+                                        << expectedDownloadLink("abc123", "TK", "First") << false;
     QTest::newRow("title runs to the end with line ends")
         << "HTTP/1.1 200 OK\r\n\r\nstatus=ok&token=T&title=End\r\n\r\n"
-        << true << link("abc123", "T", "End\r\n\r\n") << false;
+        << true << expectedDownloadLink("abc123", "T", "End\r\n\r\n") << false;
     QTest::newRow("first token wins")
-        << "&token=one&token=two" << true << link("abc123", "one", "") << false;
+        << "&token=one&token=two" << true << expectedDownloadLink("abc123", "one", "") << false;
     QTest::newRow("token= at the start is no marker") << "token=AB&title=T" << false << "" << false;
     QTest::newRow("marker case matters") << "&Token=AB&TITLE=T STATUS=FAIL" << false << "" << false;
     QTest::newRow("failure") << "status=fail&errorcode=150&reason=Invalid+id" << false << ""
                              << true;
-    QTest::newRow("token and failure both")
-        << "status=fail&token=T&title=X" << true << link("abc123", "T", "X") << true;
+    QTest::newRow("token and failure both") << "status=fail&token=T&title=X" << true
+                                            << expectedDownloadLink("abc123", "T", "X") << true;
     QTest::newRow("failure marker inside a title counts")
-        << "&token=T&title=astatus=failb" << true << link("abc123", "T", "astatus=failb") << true;
+        << "&token=T&title=astatus=failb" << true
+        << expectedDownloadLink("abc123", "T", "astatus=failb") << true;
     QTest::newRow("neither: an error page")
         << "HTTP/1.1 404 Not Found\r\n\r\n<html>" << false << "" << false;
     QTest::newRow("NUL and high bytes are kept")
         << QString::fromLatin1("&token=a\0\xff\x80&title=\xe9", 19) << true
-        << link("abc123", QString::fromLatin1("a\0\xff\x80", 4), QString::fromLatin1("\xe9"))
+        << expectedDownloadLink("abc123", QString::fromLatin1("a\0\xff\x80", 4),
+                                QString::fromLatin1("\xe9"))
         << false;
 }
 
@@ -169,14 +164,14 @@ void TestReplyScan::laterArrivalCompletesTitle()
 {
     ReplyScanner scanner;
     ScanOutcome outcome = scanner.Feed(u"status=ok&token=AB", u"v"_s);
-    QCOMPARE(outcome.link, link("v", "AB", ""));
+    QCOMPARE(outcome.link, expectedDownloadLink("v", "AB", ""));
     outcome = scanner.Feed(u"C&title=Par", u"v"_s);
-    QCOMPARE(outcome.link, link("v", "ABC", "Par"));
+    QCOMPARE(outcome.link, expectedDownloadLink("v", "ABC", "Par"));
     outcome = scanner.Feed(u"t+Two&more=1", u"v"_s);
-    QCOMPARE(outcome.link, link("v", "ABC", "Part+Two"));
+    QCOMPARE(outcome.link, expectedDownloadLink("v", "ABC", "Part+Two"));
     outcome = scanner.Feed(u"&title=ignored", u"v"_s);
     QVERIFY(outcome.tokenFound);
-    QCOMPARE(outcome.link, link("v", "ABC", "Part+Two"));
+    QCOMPARE(outcome.link, expectedDownloadLink("v", "ABC", "Part+Two"));
 }
 
 void TestReplyScan::failIsReportedOnce()
@@ -194,8 +189,8 @@ void TestReplyScan::fieldsAreCutAtTheLimit()
     const QString reply = "&token=" + longToken + "&title=" + longTitle + "&x=status=fail";
 
     const ScanOutcome whole = ScanArrival(reply, u"v"_s);
-    QCOMPARE(whole.link,
-             link("v", longToken.left(kMaxFieldLength), longTitle.left(kMaxFieldLength)));
+    QCOMPARE(whole.link, expectedDownloadLink("v", longToken.left(kMaxFieldLength),
+                                              longTitle.left(kMaxFieldLength)));
     QVERIFY(whole.failFound);
 
     QList<qsizetype> cuts;
@@ -214,7 +209,7 @@ void TestReplyScan::resetForgetsTheReply()
     const ScanOutcome outcome = scanner.Feed(u"status=fail", u"w"_s);
     QVERIFY(!outcome.tokenFound);
     QVERIFY(outcome.failFound);
-    QCOMPARE(scanner.Feed(u"&token=new", u"w"_s).link, link("w", "new", ""));
+    QCOMPARE(scanner.Feed(u"&token=new", u"w"_s).link, expectedDownloadLink("w", "new", ""));
 }
 
 QTEST_GUILESS_MAIN(TestReplyScan)

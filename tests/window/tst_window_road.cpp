@@ -1,6 +1,7 @@
 #include "constants.h"
 #include "download_command.h"
 #include "download_url.h"
+#include "expected.h"
 #include "loopback_server.h"
 #include "main_window.h"
 #include "message_box_watcher.h"
@@ -15,9 +16,6 @@
 using namespace corvane;
 
 namespace {
-
-const QByteArray kReplyHead = "HTTP/1.1 200 OK\r\n"
-                              "Content-Type: application/x-www-form-urlencoded\r\n\r\n";
 
 // Catches what the window hands to the system's link opener.
 class LinkCatcher : public QObject {
@@ -88,19 +86,8 @@ void TestWindowRoad::wholeRoad()
 {
     download(QStringLiteral("http://127.0.0.1/watch?v=abc123"));
     QCOMPARE(label("Label2")->text(), QString(kWaitingCaption));
-    QTRY_COMPARE_WITH_TIMEOUT(
-        server_->received.value(0),
-        QByteArray("GET /get_video_info?video_id=abc123 HTTP/1.1\r\n"
-                   "Host: 127.0.0.1\r\n"
-                   "User-Agent: Mozilla/5.0 (Windows; U; Windows NT 5.1; en-US; rv:1.9.1.8) "
-                   "Gecko/20100202 Firefox/3.5.8\r\n"
-                   "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8\r\n"
-                   "Accept-Language: en-us,en;q=0.5\r\n"
-                   "Accept-Encoding: gzip,deflate\r\n"
-                   "Keep-Alive: 300\r\n"
-                   "Connection: keep-alive\r\n"
-                   "\r\n"),
-        5000);
+    QTRY_COMPARE_WITH_TIMEOUT(server_->received.value(0),
+                              expectedInfoRequest("abc123", "127.0.0.1"), 5000);
 
     // The reply in pieces, the token cut between two of them.
     QTcpSocket *peer = server_->latest();
