@@ -1,0 +1,96 @@
+#include "standin_service.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace standin {
+
+namespace {
+
+QByteArray formEncode(const QString &text)
+{
+    return text.toUtf8().toPercentEncoding(" ").replace(' ', '+');
+}
+
+HttpResponse htmlPage(int status, const QByteArray &title, const QByteArray &text)
+{
+    HttpResponse response;
+    response.status = status;
+    response.contentType = "text/html; charset=utf-8";
+    response.body = "<!DOCTYPE html>\n<title>" + title + "</title>\n<h1>" + title + "</h1>\n<p>"
+                    + text + "</p>\n";
+    return response;
+}
+
+} // namespace
+
+QString safeFileName(const QString &title, const QString &suffix)
+{
+    QString name;
+    for (const QChar c : title) {
+        if (c.category() == QChar::Other_Control || c == u'/' || c == u'\\' || c == u':'
+            || c == u'"')
+            name += u'_';
+        else
+            name += c;
+    }
+    name = name.trimmed();
+    while (name.startsWith(u'.'))
+        name.remove(0, 1);
+    if (name.isEmpty())
+        name = QStringLiteral("video");
+    return name + u'.' + suffix;
+}
+
+QByteArray StandinService::videoInfo(QByteArrayView id) const
+{
+    const Video *video = catalog_.find(id);
+    if (!video)
+        return "status=fail&errorcode=150&reason="
+               + formEncode(QStringLiteral("This video is unavailable."));
+    return "status=ok&length_seconds=" + QByteArray::number(video->seconds)
+           + "&token=" + video->token.toPercentEncoding() + "&author=Corvane+stand-in"
+           + "&title=" + formEncode(video->title) + "&video_id=" + video->id;
+}
+
+HttpResponse StandinService::handle(const HttpRequest &request) const
+{
+    if (request.path == "/get_video_info") {
+        HttpResponse response;
+        response.contentType = "application/x-www-form-urlencoded";
+        response.body = videoInfo(request.query.value("video_id"));
+        return response;
+    }
+    if (request.path == "/download/index.php")
+        return download(request);
+    return htmlPage(404, "Not Found", "There is nothing here.");
+}
+
+HttpResponse StandinService::download(const HttpRequest &request) const
+{
+    const Video *video = catalog_.find(request.query.value("video_id"));
+    if (!video)
+        return htmlPage(404, "Not Found", "There is no such video.");
+    if (request.query.value("id") != video->token)
+        return htmlPage(403, "Forbidden",
+                        "This download link is not valid: its token does not match the video. "
+                        "Ask for the video's info again to get a fresh link.");
+    QFile file(video->path);
+    if (!file.open(QIODevice::ReadOnly))
+        return htmlPage(404, "Not Found", "The video's file is missing.");
+
+    const QString name = safeFileName(video->title, QFileInfo(video->path).suffix());
+    QByteArray ascii;
+    for (const QChar c : name)
+        ascii += c.unicode() < 0x80 ? char(c.unicode()) : '_';
+    HttpResponse response;
+    response.contentType = video->mediaType;
+    response.headers << std::pair{QByteArray("Content-Disposition"),
+                                  "attachment; filename=\"" + ascii + "\"; filename*=UTF-8''"
+                                      + name.toUtf8().toPercentEncoding()};
+    response.headers << std::pair{QByteArray("Accept-Ranges"), QByteArray("bytes")};
+    response.body = file.readAll();
+    return response;
+}
+
+} // namespace standin

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QProcess>
+#include <QStringList>
+#include <QTest>
+
+// The real corvane-standin, started for one test and stopped with it.
+class StandinProcess {
+public:
+    explicit StandinProcess(const QStringList &arguments)
+    {
+        process.setProgram(QStringLiteral(CORVANE_STANDIN_PATH));
+        process.setArguments(arguments);
+        process.start();
+    }
+    ~StandinProcess()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            if (!process.waitForFinished(3000))
+                process.kill();
+            process.waitForFinished(3000);
+        }
+    }
+
+    // Waits for the line that says where it listens; its lines so far.
+    bool waitUntilListening(int timeoutMs = 5000)
+    {
+        return QTest::qWaitFor(
+                   [this] {
+                       output += process.readAllStandardOutput();
+                       return output.contains("listening on ")
+                              || process.state() == QProcess::NotRunning;
+                   },
+                   timeoutMs)
+               && output.contains("listening on ");
+    }
+
+    // The port of its first address.
+    quint16 port() const
+    {
+        const QByteArray line = output.mid(output.indexOf("listening on "));
+        const qsizetype colon = line.indexOf(':', line.indexOf(']') + 1);
+        return quint16(line.mid(colon + 1).split(',').first().trimmed().toUInt());
+    }
+
+    QProcess process;
+    QByteArray output;
+};
