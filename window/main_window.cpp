@@ -46,6 +46,10 @@ QFont msSansSerif(qreal points, bool bold = false, bool underline = false)
                   points, bold, underline);
 }
 
+// Far beyond any real link; QLineEdit's own limit of 32767 would cut a long
+// paste silently.
+constexpr int kMaxLinkLength = 1024 * 1024;
+
 void useHighlightColour(QWidget *widget)
 {
     QPalette palette = widget->palette();
@@ -91,6 +95,7 @@ void Corvane_Downloader::createControls()
     txtRequest->setGeometry(fromTwips(960, 1440, 6615, 510));
     txtRequest->setFont(msSansSerif(12));
     txtRequest->setAccessibleName(QStringLiteral("Video link"));
+    txtRequest->setMaxLength(kMaxLinkLength);
     txtRequest->installEventFilter(this);
 
     Command1 = new QPushButton(QStringLiteral("Download"), this);
@@ -165,12 +170,16 @@ void Corvane_Downloader::ShowErrorBox(const QString &message)
     QMessageBox box(QMessageBox::Warning, QStringLiteral("ERROR"), message, QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
+    errorBox_ = &box;
     box.exec();
 }
 
 void Corvane_Downloader::closeEvent(QCloseEvent *event)
 {
     Form_Unload();
+    // A box still open would keep the program running without its window.
+    if (errorBox_)
+        errorBox_->reject();
     event->accept();
 }
 

@@ -5,11 +5,13 @@
 #include "tcp_socket.h"
 #include "window_operations.h"
 
+#include <QPointer>
 #include <QWidget>
 
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMessageBox;
 class QPushButton;
 
 namespace corvane {
@@ -60,6 +62,8 @@ private:
     QLabel *Label3 = nullptr;
     QLabel *Label2 = nullptr;
     ClickableLabel *Label1 = nullptr;
+    // The error box while it is open.
+    QPointer<QMessageBox> errorBox_;
 };
 
 } // namespace corvane
