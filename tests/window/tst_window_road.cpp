@@ -133,6 +133,8 @@ void TestWindowRoad::errorBoxes_data()
         << QString(kInvalidVideoMessage) << false;
     QTest::newRow("refused") << "http://127.0.0.2/watch?v=a" << QByteArray() << "Connection refused"
                              << false;
+    QTest::newRow("empty host") << "http:///watch?v=abc" << QByteArray() << "Host not found"
+                                << false;
     QTest::newRow("unknown host") << "http://nothing-here.invalid/watch?v=a" << QByteArray()
                                   << "Host not found" << true;
 }
@@ -158,6 +160,7 @@ void TestWindowRoad::errorBoxes()
     QCOMPARE(boxes.seen[0].icon, QMessageBox::Warning);
     QCOMPARE(label("Label2")->text(), QString(kWaitingCaption));
     QVERIFY(!label("Label1")->isVisible());
+    QVERIFY(!window_->downloadState().Connected);
     QVERIFY(window_->isVisible());
 }
 
