@@ -3,12 +3,45 @@
 #include "constants.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace corvane {
 
 namespace {
+
 constexpr qsizetype kCarryLength
-    = std::max({kTokenMarker.size(), kTitleMarker.size(), kFailMarker.size()}) - 1;
+    = qsizetype(std::max({kTokenMarker.size(), kTitleMarker.size(), kFailMarker.size()})) - 1;
+
+qsizetype find(std::string_view haystack, std::string_view needle)
+{
+#ifdef __GLIBC__
+    // glibc's memmem is several times faster than a generic search here.
+    const void *hit = memmem(haystack.data(), haystack.size(), needle.data(), needle.size());
+    return hit ? static_cast<const char *>(hit) - haystack.data() : -1;
+#else
+    const size_t at = haystack.find(needle);
+    return at == std::string_view::npos ? -1 : qsizetype(at);
+#endif
+}
+
+// Where the first occurrence of the marker ends, counted in `arrival`, or -1.
+// The occurrence may begin in `carry`, the end of what came before.
+qsizetype findEnd(std::string_view marker, std::string_view carry, std::string_view arrival)
+{
+    const auto markerSize = qsizetype(marker.size());
+    if (!carry.empty()) {
+        char joined[2 * kCarryLength];
+        const size_t head = std::min(arrival.size(), marker.size() - 1);
+        std::memcpy(joined, carry.data(), carry.size());
+        std::memcpy(joined + carry.size(), arrival.data(), head);
+        const qsizetype at = find(std::string_view(joined, carry.size() + head), marker);
+        if (at >= 0 && at < qsizetype(carry.size()))
+            return at + markerSize - qsizetype(carry.size());
+    }
+    const qsizetype at = find(arrival, marker);
+    return at < 0 ? -1 : at + markerSize;
+}
+
 } // namespace
 
 QString ComposeDownloadLink(QStringView VideoId, QStringView token, QStringView title)
@@ -31,27 +64,25 @@ ScanOutcome ScanArrival(QStringView arrival, const QString &VideoId)
     return ReplyScanner().Feed(arrival, VideoId);
 }
 
-bool ReplyScanner::Field::Scan(QStringView text, qsizetype seen)
+bool ReplyScanner::Field::Scan(std::string_view bytes, QStringView arrival, std::string_view carry)
 {
     if (complete_)
         return false;
     bool changed = false;
-    qsizetype from = seen;
+    qsizetype from = 0;
     if (!found_) {
-        // A marker lying wholly in the part seen before would have been found then.
-        const qsizetype at = text.indexOf(marker_);
-        if (at < 0)
+        from = findEnd(marker_, carry, bytes);
+        if (from < 0)
             return false;
         found_ = changed = true;
-        from = at + marker_.size();
     }
-    const qsizetype end = text.indexOf(u'&', from);
-    complete_ = end >= 0;
-    const qsizetype stop = complete_ ? end : text.size();
-    const qsizetype room = kMaxFieldLength - value_.size();
-    const qsizetype taken = std::min(stop - from, room);
+    const auto *amp = static_cast<const char *>(
+        std::memchr(bytes.data() + from, '&', bytes.size() - size_t(from)));
+    complete_ = amp != nullptr;
+    const qsizetype stop = complete_ ? amp - bytes.data() : qsizetype(bytes.size());
+    const qsizetype taken = std::min(stop - from, kMaxFieldLength - value_.size());
     if (taken > 0) {
-        value_.append(text.sliced(from, taken));
+        value_.append(arrival.sliced(from, taken));
         changed = true;
     }
     return changed;
@@ -59,13 +90,14 @@ bool ReplyScanner::Field::Scan(QStringView text, qsizetype seen)
 
 ScanOutcome ReplyScanner::Feed(QStringView arrival, const QString &VideoId)
 {
-    QString text;
-    text.reserve(carry_.size() + arrival.size());
-    text.append(carry_).append(arrival);
-    const qsizetype seen = carry_.size();
+    // One byte per character: a character beyond Latin-1 becomes '?', which
+    // no marker holds, so the search finds what it would find in the text.
+    const QByteArray latin1 = arrival.toLatin1();
+    const std::string_view bytes(latin1.constData(), size_t(latin1.size()));
+    const std::string_view carry(carry_.constData(), size_t(carry_.size()));
 
-    const bool tokenChanged = token_.Scan(text, seen);
-    const bool titleChanged = title_.Scan(text, seen);
+    const bool tokenChanged = token_.Scan(bytes, arrival, carry);
+    const bool titleChanged = title_.Scan(bytes, arrival, carry);
 
     ScanOutcome outcome;
     if (token_.found()) {
@@ -76,10 +108,10 @@ ScanOutcome ReplyScanner::Feed(QStringView arrival, const QString &VideoId)
         outcome.tokenFound = true;
         outcome.link = link_;
     }
-    if (!failFound_ && text.indexOf(kFailMarker) >= 0)
+    if (!failFound_ && findEnd(kFailMarker, carry, bytes) >= 0)
         failFound_ = outcome.failFound = true;
 
-    carry_ = text.right(kCarryLength);
+    carry_ = (carry_ + latin1.right(kCarryLength)).right(kCarryLength);
     return outcome;
 }
 

@@ -1,13 +1,16 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringView>
 
+#include <string_view>
+
 namespace corvane {
 
-inline constexpr QStringView kTokenMarker = u"&token=";
-inline constexpr QStringView kTitleMarker = u"&title=";
-inline constexpr QStringView kFailMarker = u"status=fail";
+inline constexpr std::string_view kTokenMarker = "&token=";
+inline constexpr std::string_view kTitleMarker = "&title=";
+inline constexpr std::string_view kFailMarker = "status=fail";
 
 // A token or title longer than this is kept cut to this length, so that a
 // peer cannot make the program hold an unbounded reply.
@@ -44,18 +47,19 @@ private:
     // The value after the first occurrence of a marker, up to the next '&'.
     class Field {
     public:
-        explicit Field(QStringView marker)
+        explicit Field(std::string_view marker)
             : marker_(marker)
         {
         }
-        // Scans text whose first `seen` characters were scanned before; true
-        // when the field was found or grew.
-        bool Scan(QStringView text, qsizetype seen);
+        // Scans an arrival, given as its Latin-1 bytes and as text, after
+        // `carry`, the end of what came before; true when the field was
+        // found or grew.
+        bool Scan(std::string_view bytes, QStringView arrival, std::string_view carry);
         bool found() const { return found_; }
         const QString &value() const { return value_; }
 
     private:
-        QStringView marker_;
+        std::string_view marker_;
         bool found_ = false;
         bool complete_ = false;
         QString value_;
@@ -64,9 +68,9 @@ private:
     Field token_{kTokenMarker};
     Field title_{kTitleMarker};
     bool failFound_ = false;
-    // The tail of the text so far, long enough to hold all but the last
-    // character of any marker cut by the next arrival's boundary.
-    QString carry_;
+    // The tail of the reply so far, as bytes, long enough to hold all but the
+    // last character of any marker cut by the next arrival's boundary.
+    QByteArray carry_;
     QString link_;
     QString linkVideoId_;
 };
