@@ -86,7 +86,10 @@ void Corvane_Downloader::createControls()
 {
     setObjectName(QStringLiteral("Corvane_Downloader"));
     setWindowTitle(QStringLiteral("Corvane Downloader"));
-    setWindowIcon(QIcon(QStringLiteral(":/corvane/corvane.svg")));
+    QIcon icon;
+    for (const int size : {16, 32, 48})
+        icon.addFile(QStringLiteral(":/corvane/corvane-%1.png").arg(size), QSize(size, size));
+    setWindowIcon(icon);
     setFont(arial(8.25));
     setFixedSize(690, 274);
 

@@ -64,7 +64,7 @@ void TestMainWindow::window()
     QCOMPARE(window_->windowTitle(), QStringLiteral("Corvane Downloader"));
     QCOMPARE(window_->size(), QSize(690, 274));
     QCOMPARE(window_->minimumSize(), window_->maximumSize());
-    QVERIFY(!window_->windowIcon().isNull());
+    QVERIFY(!window_->windowIcon().pixmap(16, 16).isNull());
     QCOMPARE(window_->font().pointSizeF(), 8.25);
     QVERIFY(!window_->downloadState().Connected);
 }
