@@ -3,10 +3,7 @@
 #include <QUrl>
 
 #ifdef Q_OS_WIN
-#include <qt_windows.h>
-
-#include <commctrl.h>
-#include <shellapi.h>
+#include "platform_win.h"
 #else
 #include <QDesktopServices>
 #endif
@@ -15,45 +12,19 @@ namespace corvane::platform {
 
 #ifdef Q_OS_WIN
 
-bool InitCommonControls()
-{
-    // Loaded by name so that a missing library or entry point yields false
-    // instead of a failure to start.
-    const HMODULE comctl = LoadLibraryW(L"comctl32.dll");
-    if (!comctl)
-        return false;
-    using InitCommonControlsExFn = BOOL(WINAPI *)(const INITCOMMONCONTROLSEX *);
-    const auto init = reinterpret_cast<InitCommonControlsExFn>(
-        reinterpret_cast<void *>(GetProcAddress(comctl, "InitCommonControlsEx")));
-    if (!init)
-        return false;
-    INITCOMMONCONTROLSEX controls{};
-    controls.dwSize = sizeof controls; // 8
-    controls.dwICC = ICC_USEREX_CLASSES;
-    init(&controls);
-    return true;
-}
-
 void SuppressFaultDialog()
 {
-    SetErrorMode(SEM_NOGPFAULTERRORBOX);
+    win::SuppressFaultDialog();
 }
 
 void OpenLinkMaximized(const QUrl &link)
 {
     // Qt's own opener shows the browser normal-sized; the shell is asked
-    // directly for a maximized window. The result is not looked at.
-    const QByteArray file = link.toEncoded();
-    ShellExecuteA(nullptr, "open", file.constData(), nullptr, nullptr, SW_SHOWMAXIMIZED);
+    // directly for a maximized window, with the link's ASCII form.
+    win::OpenLinkMaximized(link.toEncoded().constData());
 }
 
 #else
-
-bool InitCommonControls()
-{
-    // QApplication sets up the widget styles itself; there is nothing to start.
-    return true;
-}
 
 void SuppressFaultDialog()
 {

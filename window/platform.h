@@ -2,13 +2,9 @@
 
 class QUrl;
 
-// The few things the window asks of the operating system. The Windows calls
-// live in platform.cpp alone.
+// The few things the window asks of the operating system. On Windows they
+// are the native calls of platform_win; elsewhere their portable equivalents.
 namespace corvane::platform {
-
-// Starts the common controls' extended combo box classes; false when the
-// library or its entry point is missing.
-bool InitCommonControls();
 
 // Asks the system to show no fault dialog for this process from now on.
 void SuppressFaultDialog();

@@ -1,12 +1,19 @@
 #include "style.h"
 
-#include "platform.h"
+#ifdef _WIN32
+#include "platform_win.h"
+#endif
 
 namespace corvane::style {
 
 bool InitStyles()
 {
-    return platform::InitCommonControls();
+#ifdef _WIN32
+    return win::InitCommonControls();
+#else
+    // QApplication sets up the widget styles itself; there is nothing to start.
+    return true;
+#endif
 }
 
 } // namespace corvane::style

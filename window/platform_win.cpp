@@ -1,0 +1,41 @@
+#include "platform_win.h"
+
+#ifdef _WIN32
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+namespace corvane::win {
+
+bool InitCommonControls()
+{
+    // Loaded by name so that a missing library or entry point yields false
+    // instead of a failure to start.
+    const HMODULE comctl = LoadLibraryW(L"comctl32.dll");
+    if (!comctl)
+        return false;
+    using InitCommonControlsExFunction = BOOL(WINAPI *)(const INITCOMMONCONTROLSEX *);
+    const auto init = reinterpret_cast<InitCommonControlsExFunction>(
+        reinterpret_cast<void *>(GetProcAddress(comctl, "InitCommonControlsEx")));
+    if (!init)
+        return false;
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof controls; // 8
+    controls.dwICC = ICC_USEREX_CLASSES;
+    init(&controls);
+    return true;
+}
+
+void SuppressFaultDialog()
+{
+    SetErrorMode(SEM_NOGPFAULTERRORBOX);
+}
+
+void OpenLinkMaximized(const char *link, ShellExecuteFunction shellExecute)
+{
+    shellExecute(nullptr, "open", link, nullptr, nullptr, SW_SHOWMAXIMIZED);
+}
+
+} // namespace corvane::win
+
+#endif
