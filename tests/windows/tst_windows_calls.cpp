@@ -1,0 +1,103 @@
+// The program's native Windows calls and its version resource, checked in a
+// Windows program of their own (built with mingw-w64, run under Wine here).
+// Prints one line a check and "N passed, N failed".
+#include "platform_win.h"
+#include "style.h"
+
+#include <commctrl.h>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+int passed = 0;
+int failed = 0;
+
+void check(bool condition, const char *what)
+{
+    std::printf("%s: %s\n", condition ? "PASS" : "FAIL", what);
+    (condition ? passed : failed) += 1;
+}
+
+// What the link opening handed to ShellExecuteA.
+struct ShellCall {
+    int calls = 0;
+    HWND owner = reinterpret_cast<HWND>(1);
+    std::string verb, file;
+    bool parameters = true, directory = true;
+    INT show = -1;
+} shellCall;
+
+HINSTANCE WINAPI recordShellExecute(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
+                                    LPCSTR directory, INT show)
+{
+    shellCall.calls += 1;
+    shellCall.owner = owner;
+    shellCall.verb = verb ? verb : "";
+    shellCall.file = file ? file : "";
+    shellCall.parameters = parameters != nullptr;
+    shellCall.directory = directory != nullptr;
+    shellCall.show = show;
+    return reinterpret_cast<HINSTANCE>(42);
+}
+
+bool versionIs1003(const VS_FIXEDFILEINFO *info, bool product)
+{
+    const DWORD ms = product ? info->dwProductVersionMS : info->dwFileVersionMS;
+    const DWORD ls = product ? info->dwProductVersionLS : info->dwFileVersionLS;
+    return HIWORD(ms) == 1 && LOWORD(ms) == 0 && HIWORD(ls) == 0 && LOWORD(ls) == 3;
+}
+
+std::string versionString(const std::vector<char> &block, const char *name)
+{
+    char *value = nullptr;
+    UINT size = 0;
+    const std::string path = std::string("\\StringFileInfo\\040904b0\\") + name;
+    if (!VerQueryValueA(block.data(), path.c_str(), reinterpret_cast<void **>(&value), &size))
+        return {};
+    return std::string(value);
+}
+
+} // namespace
+
+int main()
+{
+    check(corvane::style::InitStyles(), "InitStyles returns True");
+    check(sizeof(INITCOMMONCONTROLSEX) == 8, "INITCOMMONCONTROLSEX is 8 bytes");
+
+    corvane::win::SuppressFaultDialog();
+    check((GetErrorMode() & SEM_NOGPFAULTERRORBOX) != 0,
+          "after the terminate handler the error mode holds SEM_NOGPFAULTERRORBOX");
+
+    const char link[] = "http://localhost/download/index.php?video_id=abc&id=AB%3D&n=Caf%E9";
+    corvane::win::OpenLinkMaximized(link, recordShellExecute);
+    check(shellCall.calls == 1, "the link opening calls ShellExecuteA once");
+    check(shellCall.owner == nullptr, "with no owner window");
+    check(shellCall.verb == "open", "with the verb \"open\"");
+    check(shellCall.file == link, "with the link's bytes as the file");
+    check(!shellCall.parameters && !shellCall.directory, "with no parameters and no directory");
+    check(shellCall.show == SW_SHOWMAXIMIZED, "with SW_SHOWMAXIMIZED");
+
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    DWORD handle = 0;
+    std::vector<char> block(GetFileVersionInfoSizeA(self, &handle));
+    VS_FIXEDFILEINFO *info = nullptr;
+    UINT infoSize = 0;
+    const bool read
+        = !block.empty() && GetFileVersionInfoA(self, 0, DWORD(block.size()), block.data())
+          && VerQueryValueA(block.data(), "\\", reinterpret_cast<void **>(&info), &infoSize);
+    check(read, "the executable has a version resource");
+    check(read && versionIs1003(info, false), "its FILEVERSION is 1,0,0,3");
+    check(read && versionIs1003(info, true), "its PRODUCTVERSION is 1,0,0,3");
+    check(read && versionString(block, "FileVersion") == "1.0.0.3",
+          "its FileVersion reads 1.0.0.3");
+    check(read && versionString(block, "ProductVersion") == "1.0.0.3",
+          "its ProductVersion reads 1.0.0.3");
+    check(LoadIconA(GetModuleHandleA(nullptr), "IDI_ICON1") != nullptr, "it carries the icon");
+
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
+}
