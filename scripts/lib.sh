@@ -32,6 +32,9 @@ ensure_packages() {
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev)
 # Packages the program needs at run time: Arial's metrics, the link opener.
 RUN_PACKAGES=(fonts-liberation xdg-utils)
-# Packages the tests need besides: the sanitizer build, a private network
-# namespace for the loopback tests, clang-format for the format check.
-TEST_PACKAGES=(clang-14 libclang-rt-14-dev util-linux iproute2 clang-format-14)
+# Packages the tests need besides: the sanitizer and fuzzing build, a private
+# network namespace for the loopback tests, clang-format for the format check,
+# the .deb and its validators, and the Windows pieces (mingw-w64, Wine).
+TEST_PACKAGES=(clang-14 libclang-rt-14-dev util-linux iproute2 clang-format-14
+    dpkg-dev desktop-file-utils appstream
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64)

@@ -6,6 +6,8 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -36,6 +38,17 @@ void quitOnSignals(QCoreApplication &app)
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+}
+
+// The installed catalog beside the program, else the one in the sources.
+QString defaultCatalog()
+{
+    const QString installed
+        = QDir::cleanPath(QCoreApplication::applicationDirPath()
+                          + QStringLiteral("/../" CORVANE_STANDIN_INSTALLED_CATALOG));
+    return QFileInfo::exists(installed + QStringLiteral("/catalog.tsv"))
+               ? installed
+               : QStringLiteral(CORVANE_STANDIN_CATALOG);
 }
 
 // "127.0.0.1:80" or "[::1]:80".
@@ -72,7 +85,7 @@ int main(int argc, char *argv[])
                       QStringLiteral("ADDR:PORT")});
     parser.addOption({QStringLiteral("media"),
                       QStringLiteral("The catalog folder (catalog.tsv and the video files)."),
-                      QStringLiteral("DIR"), QStringLiteral(CORVANE_STANDIN_CATALOG)});
+                      QStringLiteral("DIR"), defaultCatalog()});
     parser.process(app);
 
     const standin::Catalog catalog = standin::Catalog::load(parser.value(QStringLiteral("media")));
