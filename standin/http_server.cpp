@@ -59,14 +59,14 @@ bool parseRange(QByteArrayView header, qsizetype size, qsizetype &first, qsizety
 {
     if (!header.startsWith("bytes=") || header.contains(','))
         return false;
-    const QByteArrayView spec = header.sliced(6);
-    const qsizetype dash = spec.indexOf('-');
+    const QByteArrayView range = header.sliced(6);
+    const qsizetype dash = range.indexOf('-');
     if (dash < 0)
         return false;
     bool okFirst = true;
     bool okLast = true;
-    const QByteArrayView from = spec.first(dash);
-    const QByteArrayView to = spec.sliced(dash + 1);
+    const QByteArrayView from = range.first(dash);
+    const QByteArrayView to = range.sliced(dash + 1);
     if (from.isEmpty()) {
         const qlonglong suffix = to.toLongLong(&okLast);
         if (!okLast || suffix <= 0)
