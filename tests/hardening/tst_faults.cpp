@@ -5,6 +5,7 @@
 #include "loopback_server.h"
 #include "main_window.h"
 #include "message_box_watcher.h"
+#include "window_driver.h"
 
 #include <QDesktopServices>
 #include <QElapsedTimer>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <memory>
 #include <optional>
 #include <sys/resource.h>
 
@@ -34,16 +36,6 @@ double cpuSeconds()
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
-
-class LinkCatcher : public QObject {
-    Q_OBJECT
-
-public slots:
-    void open(const QUrl &url) { opened << url; }
-
-public:
-    QList<QUrl> opened;
-};
 
 } // namespace
 
@@ -86,15 +78,14 @@ private:
 
     Corvane_Downloader *window_ = nullptr;
     LoopbackServer *server_ = nullptr;
-    LinkCatcher catcher_;
+    std::unique_ptr<LinkCatcher> catcher_;
 };
 
 void TestFaults::init()
 {
     server_ = new LoopbackServer(kRemotePort);
     QVERIFY2(server_->isListening(), qPrintable(server_->errorString()));
-    QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher_, "open");
-    catcher_.opened.clear();
+    catcher_ = std::make_unique<LinkCatcher>();
     window_ = new Corvane_Downloader;
     window_->show();
     QVERIFY(QTest::qWaitForWindowActive(window_));
@@ -102,17 +93,14 @@ void TestFaults::init()
 
 void TestFaults::cleanup()
 {
-    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    catcher_.reset();
     delete window_;
     delete server_;
 }
 
 void TestFaults::download(const QString &link)
 {
-    QTest::mouseClick(box(), Qt::LeftButton);
-    box()->setText(link); // as pasted
-    QTest::mouseClick(window_->findChild<QPushButton *>(QStringLiteral("Command1")),
-                      Qt::LeftButton);
+    pressDownload(window_, link);
 }
 
 bool TestFaults::requestArrived(int index, int timeoutMs)
@@ -314,8 +302,8 @@ void TestFaults::hostileReplies()
     QCOMPARE(state().DownloadLink, link);
 
     QTest::mouseClick(label("Label1"), Qt::LeftButton);
-    QCOMPARE(catcher_.opened.size(), 1);
-    const QUrl url = catcher_.opened[0];
+    QCOMPARE(catcher_->opened.size(), 1);
+    const QUrl url = catcher_->opened[0];
     QCOMPARE(url.scheme(), QStringLiteral("http"));
     QCOMPARE(url.host(), QString(kLinkServiceHost));
     QCOMPARE(QByteArray::fromPercentEncoding(url.toEncoded()), link.toLatin1());

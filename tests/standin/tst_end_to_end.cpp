@@ -2,6 +2,7 @@
 #include "main_window.h"
 #include "message_box_watcher.h"
 #include "standin_process.h"
+#include "window_driver.h"
 
 #include <QDesktopServices>
 #include <QFile>
@@ -12,21 +13,9 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <memory>
+
 using namespace corvane;
-
-namespace {
-
-class LinkCatcher : public QObject {
-    Q_OBJECT
-
-public slots:
-    void open(const QUrl &url) { opened << url; }
-
-public:
-    QList<QUrl> opened;
-};
-
-} // namespace
 
 // The real window against the real stand-in on port 80 of localhost: a
 // pasted catalog link turns into a link that downloads the video's file.
@@ -46,15 +35,14 @@ private:
 
     StandinProcess *standin_ = nullptr;
     Corvane_Downloader *window_ = nullptr;
-    LinkCatcher catcher_;
+    std::unique_ptr<LinkCatcher> catcher_;
 };
 
 void TestEndToEnd::init()
 {
     standin_ = new StandinProcess({}); // its defaults: 127.0.0.1:80 and [::1]:80
     QVERIFY2(standin_->waitUntilListening(), standin_->process.readAllStandardError().constData());
-    QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher_, "open");
-    catcher_.opened.clear();
+    catcher_ = std::make_unique<LinkCatcher>();
     window_ = new Corvane_Downloader;
     window_->show();
     QVERIFY(QTest::qWaitForWindowActive(window_));
@@ -62,18 +50,14 @@ void TestEndToEnd::init()
 
 void TestEndToEnd::cleanup()
 {
-    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    catcher_.reset();
     delete window_;
     delete standin_;
 }
 
 void TestEndToEnd::download(const QString &link)
 {
-    auto *box = window_->findChild<QLineEdit *>(QStringLiteral("txtRequest"));
-    QTest::mouseClick(box, Qt::LeftButton);
-    box->setText(link); // as pasted
-    QTest::mouseClick(window_->findChild<QPushButton *>(QStringLiteral("Command1")),
-                      Qt::LeftButton);
+    pressDownload(window_, link);
 }
 
 void TestEndToEnd::catalogLinkDownloadsTheVideo_data()
@@ -101,10 +85,10 @@ void TestEndToEnd::catalogLinkDownloadsTheVideo()
     QTRY_VERIFY_WITH_TIMEOUT(label1->isVisible(), 5000);
     QCOMPARE(label1->text(), QString(kLinkCaption));
     QTest::mouseClick(label1, Qt::LeftButton);
-    QCOMPARE(catcher_.opened.size(), 1);
+    QCOMPARE(catcher_->opened.size(), 1);
 
     QNetworkAccessManager network;
-    QNetworkReply *reply = network.get(QNetworkRequest(catcher_.opened[0]));
+    QNetworkReply *reply = network.get(QNetworkRequest(catcher_->opened[0]));
     QVERIFY(QTest::qWaitFor([reply] { return reply->isFinished(); }, 5000));
     QCOMPARE(reply->error(), QNetworkReply::NoError);
     QFile expected(QStringLiteral(CORVANE_STANDIN_CATALOG) + u'/' + file);

@@ -5,6 +5,7 @@
 #include "loopback_server.h"
 #include "main_window.h"
 #include "message_box_watcher.h"
+#include "window_driver.h"
 
 #include <QDesktopServices>
 #include <QElapsedTimer>
@@ -13,22 +14,9 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <memory>
+
 using namespace corvane;
-
-namespace {
-
-// Catches what the window hands to the system's link opener.
-class LinkCatcher : public QObject {
-    Q_OBJECT
-
-public slots:
-    void open(const QUrl &url) { opened << url; }
-
-public:
-    QList<QUrl> opened;
-};
-
-} // namespace
 
 // The whole program in one window against a server on 127.0.0.1:80, driven
 // by clicks and keys.
@@ -52,15 +40,14 @@ private:
 
     Corvane_Downloader *window_ = nullptr;
     LoopbackServer *server_ = nullptr;
-    LinkCatcher catcher_;
+    std::unique_ptr<LinkCatcher> catcher_;
 };
 
 void TestWindowRoad::init()
 {
     server_ = new LoopbackServer(kRemotePort);
     QVERIFY2(server_->isListening(), qPrintable(server_->errorString()));
-    QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher_, "open");
-    catcher_.opened.clear();
+    catcher_ = std::make_unique<LinkCatcher>();
     window_ = new Corvane_Downloader;
     window_->show();
     QVERIFY(QTest::qWaitForWindowActive(window_));
@@ -68,18 +55,14 @@ void TestWindowRoad::init()
 
 void TestWindowRoad::cleanup()
 {
-    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    catcher_.reset();
     delete window_;
     delete server_;
 }
 
 void TestWindowRoad::download(const QString &link)
 {
-    auto *box = window_->findChild<QLineEdit *>(QStringLiteral("txtRequest"));
-    QTest::mouseClick(box, Qt::LeftButton);
-    QTest::keyClicks(box, link);
-    QTest::mouseClick(window_->findChild<QPushButton *>(QStringLiteral("Command1")),
-                      Qt::LeftButton);
+    pressDownload(window_, link, true);
 }
 
 void TestWindowRoad::wholeRoad()
@@ -103,8 +86,8 @@ void TestWindowRoad::wholeRoad()
     QCOMPARE(label("Label1")->text(), QStringLiteral("Click Here To Download The Video"));
 
     QTest::mouseClick(label("Label1"), Qt::LeftButton);
-    QCOMPARE(catcher_.opened.size(), 1);
-    QCOMPARE(catcher_.opened[0].toEncoded(),
+    QCOMPARE(catcher_->opened.size(), 1);
+    QCOMPARE(catcher_->opened[0].toEncoded(),
              "http://" + QByteArray(kLinkServiceHost.data(), kLinkServiceHost.size())
                  + "/download/index.php?video_id=abc123&id=AB%3D&n=Caf%E9+Clip");
 
@@ -113,7 +96,7 @@ void TestWindowRoad::wholeRoad()
     QTest::qWait(100);
     QVERIFY(label("Label1")->isVisible());
     QTest::mouseClick(label("Label1"), Qt::LeftButton);
-    QCOMPARE(catcher_.opened.size(), 2);
+    QCOMPARE(catcher_->opened.size(), 2);
 
     // The next Download takes it away.
     download(QStringLiteral("http://127.0.0.1/watch?v=next"));
