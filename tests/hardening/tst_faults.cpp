@@ -21,12 +21,6 @@
 using namespace corvane;
 using namespace std::chrono_literals;
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define CORVANE_UNDER_ASAN
-#endif
-#endif
-
 namespace {
 
 double cpuSeconds()
@@ -211,24 +205,6 @@ void TestFaults::endlessReply()
     QVERIFY(requestArrived(0));
     QTcpSocket *peer = server_->latest();
 
-    constexpr qint64 total = 1024LL * 1024 * 1024;
-    const QByteArray chunk(512 * 1024, 'z');
-    qint64 written = 0;
-    qint64 baseline = -1;
-    qint64 highest = 0;
-    auto refill = [&] {
-        while (written < total && peer->bytesToWrite() < 2 * chunk.size()) {
-            peer->write(chunk);
-            written += chunk.size();
-        }
-        if (written >= 32 * 1024 * 1024) {
-            const qint64 now = residentBytes();
-            baseline = baseline < 0 ? now : baseline;
-            highest = std::max(highest, now);
-        }
-    };
-    connect(peer, &QTcpSocket::bytesWritten, this, refill);
-
     // The longest the event loop went without running a 10 ms timer.
     QElapsedTimer sinceTick;
     qint64 longestGap = 0;
@@ -236,14 +212,16 @@ void TestFaults::endlessReply()
     connect(&ticker, &QTimer::timeout, this,
             [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
     peer->write(kReplyHead);
-    refill();
+    FloodPump flood(peer, 1024LL * 1024 * 1024, 32 * 1024 * 1024);
     sinceTick.start();
     ticker.start(10);
 
     QElapsedTimer clock;
     clock.start();
-    QTRY_VERIFY_WITH_TIMEOUT(written >= total && peer->bytesToWrite() == 0, 300000);
+    QTRY_VERIFY_WITH_TIMEOUT(flood.finished(), 300000);
     ticker.stop();
+    const qint64 baseline = flood.baselineBytes();
+    const qint64 highest = flood.highestBytes();
     qInfo("1 GiB in %.1f s; resident %.1f MiB after 32 MiB, %.1f MiB at most; "
           "longest wait of the event loop %lld ms",
           double(clock.elapsed()) / 1000, double(baseline) / (1 << 20), double(highest) / (1 << 20),

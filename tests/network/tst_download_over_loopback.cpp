@@ -13,12 +13,6 @@ using namespace corvane;
 
 namespace {
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define CORVANE_UNDER_ASAN
-#endif
-#endif
-
 } // namespace
 
 // The Download command on the real socket against a server on 127.0.0.1:80.
@@ -155,34 +149,17 @@ void TestDownloadOverLoopback::endlessReplyKeepsMemoryFlat()
     QTcpSocket *peer = download(QStringLiteral("http://127.0.0.1/watch?v=flood"));
     QVERIFY(peer);
 
-    constexpr qint64 total = 256LL * 1024 * 1024;
-    const QByteArray chunk(256 * 1024, 'y');
-    qint64 written = 0;
-    qint64 baseline = -1;
-    qint64 highest = 0;
-    auto refill = [&] {
-        while (written < total && peer->bytesToWrite() < 2 * chunk.size()) {
-            peer->write(chunk);
-            written += chunk.size();
-        }
-        // Measured after the first 16 MiB, when the buffers are in use.
-        if (written >= 16 * 1024 * 1024) {
-            const qint64 now = residentBytes();
-            if (baseline < 0)
-                baseline = now;
-            highest = std::max(highest, now);
-        }
-    };
-    connect(peer, &QTcpSocket::bytesWritten, this, refill);
     peer->write(kReplyHead);
-    refill();
+    FloodPump flood(peer, 256LL * 1024 * 1024, 16 * 1024 * 1024);
 
     QElapsedTimer clock;
     clock.start();
-    QTRY_VERIFY_WITH_TIMEOUT(written >= total && peer->bytesToWrite() == 0, 100000);
+    QTRY_VERIFY_WITH_TIMEOUT(flood.finished(), 100000);
     const double seconds = double(clock.elapsed()) / 1000;
     QTest::qWait(100);
-    qInfo("256 MiB in %.2f s; resident memory %.1f MiB at the start, %.1f MiB at most", seconds,
+    const qint64 baseline = flood.baselineBytes();
+    const qint64 highest = flood.highestBytes();
+    qInfo("256 MiB in %.2f s; resident memory %.1f MiB after 16 MiB, %.1f MiB at most", seconds,
           double(baseline) / (1 << 20), double(highest) / (1 << 20));
     QVERIFY(baseline > 0);
 #ifdef CORVANE_UNDER_ASAN

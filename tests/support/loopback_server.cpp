@@ -62,3 +62,26 @@ qint64 residentBytes()
     }
     return -1;
 }
+
+FloodPump::FloodPump(QTcpSocket *peer, qint64 total, qint64 warmUp)
+    : peer_(peer)
+    , total_(total)
+    , warmUp_(warmUp)
+    , chunk_(256 * 1024, 'f')
+{
+    connect(peer_, &QTcpSocket::bytesWritten, this, &FloodPump::refill);
+    refill();
+}
+
+void FloodPump::refill()
+{
+    while (written_ < total_ && peer_->bytesToWrite() < 2 * chunk_.size()) {
+        peer_->write(chunk_);
+        written_ += chunk_.size();
+    }
+    if (written_ >= warmUp_) {
+        const qint64 now = residentBytes();
+        baseline_ = baseline_ < 0 ? now : baseline_;
+        highest_ = std::max(highest_, now);
+    }
+}

@@ -64,3 +64,34 @@ private:
 
 // The resident memory of this process, in bytes.
 qint64 residentBytes();
+
+// AddressSanitizer keeps freed memory in quarantine, so resident memory says
+// nothing about what the program holds.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define CORVANE_UNDER_ASAN
+#endif
+#endif
+
+// Writes `total` bytes of filler to a peer, a few chunks ahead of what the
+// network takes, and follows this process's resident memory once `warmUp`
+// bytes have gone, when the buffers are in use.
+class FloodPump final : public QObject {
+public:
+    FloodPump(QTcpSocket *peer, qint64 total, qint64 warmUp);
+
+    bool finished() const { return written_ >= total_ && peer_->bytesToWrite() == 0; }
+    qint64 baselineBytes() const { return baseline_; }
+    qint64 highestBytes() const { return highest_; }
+
+private:
+    void refill();
+
+    QTcpSocket *peer_;
+    qint64 total_;
+    qint64 warmUp_;
+    QByteArray chunk_;
+    qint64 written_ = 0;
+    qint64 baseline_ = -1;
+    qint64 highest_ = 0;
+};
