@@ -1,5 +1,7 @@
 #include "tcp_socket.h"
 
+#include "wire_text.h"
+
 #include <QTcpSocket>
 
 #include <utility>
@@ -45,14 +47,14 @@ void TcpSocket::Connect(const QString &RemoteHost, quint16 RemotePort)
 void TcpSocket::SendData(const QString &text)
 {
     if (connection_ && connection_->state() == QAbstractSocket::ConnectedState)
-        connection_->write(text.toLatin1());
+        connection_->write(TextToWire(text));
 }
 
 QString TcpSocket::GetData(qint64 bytesTotal)
 {
     if (!connection_ || bytesTotal <= 0)
         return QString();
-    return QString::fromLatin1(connection_->read(bytesTotal));
+    return TextFromWire(connection_->read(bytesTotal));
 }
 
 template <typename Event>

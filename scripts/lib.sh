@@ -28,8 +28,9 @@ ensure_packages() {
     fi
 }
 
-# Packages for building the program and its tests.
-BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev)
+# Packages for building the program and its tests (llhttp's C sources come
+# with node-llhttp).
+BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev node-llhttp zlib1g-dev)
 # Packages the program needs at run time: Arial's metrics, the link opener.
 RUN_PACKAGES=(fonts-liberation xdg-utils)
 # Packages the tests need besides: the sanitizer and fuzzing build, a private

@@ -1,6 +1,7 @@
 #include "download_url.h"
 
 #include "constants.h"
+#include "wire_text.h"
 
 namespace corvane {
 
@@ -27,7 +28,7 @@ QUrl DownloadUrl(const QString &DownloadLink)
     if (!DownloadLink.startsWith(origin))
         return QUrl();
 
-    const QByteArray rest = QStringView(DownloadLink).sliced(origin.size()).toLatin1();
+    const QByteArray rest = TextToWire(QStringView(DownloadLink).sliced(origin.size()));
     QByteArray encoded = origin.toLatin1();
     encoded.reserve(encoded.size() + 3 * rest.size());
     for (qsizetype i = 0; i < rest.size(); ++i) {
