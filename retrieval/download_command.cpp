@@ -4,6 +4,7 @@
 #include "link_parsing.h"
 #include "socket.h"
 #include "window_operations.h"
+#include "wire_text.h"
 
 namespace corvane {
 
@@ -13,7 +14,11 @@ DownloadCommand::DownloadCommand(DownloadState &state, Socket &socket, WindowOpe
     , state_(state)
     , socket_(socket)
     , window_(window)
+    , reader_([this](QByteArrayView piece) { scanner_.Feed(piece); })
 {
+    replyTimer_.setSingleShot(true);
+    replyTimer_.setInterval(kDefaultReplyTimeout);
+    connect(&replyTimer_, &QTimer::timeout, this, &DownloadCommand::onReplyTimeout);
     connect(&socket_, &Socket::ConnectEvent, this, &DownloadCommand::Winsock_Connect);
     connect(&socket_, &Socket::CloseEvent, this, &DownloadCommand::Winsock_Close);
     connect(&socket_, &Socket::ErrorEvent, this, &DownloadCommand::Winsock_Error);
@@ -24,7 +29,10 @@ void DownloadCommand::Command1_Click()
 {
     socket_.Close();
     pendingRequest_.reset();
+    awaitingReply_ = false;
+    replyTimer_.stop();
     scanner_.Reset();
+    reader_.Reset();
     window_.SetLinkVisible(false);
     state_.Connected = false;
 
@@ -50,6 +58,8 @@ void DownloadCommand::Winsock_Connect()
     if (pendingRequest_) {
         socket_.SendData(*pendingRequest_);
         pendingRequest_.reset();
+        awaitingReply_ = true;
+        replyTimer_.start();
     }
 }
 
@@ -58,6 +68,11 @@ void DownloadCommand::Winsock_Close()
     state_.Connected = false;
     pendingRequest_.reset();
     socket_.Close();
+    if (awaitingReply_) {
+        if (reader_.Finish() == ReplyReader::State::Ended)
+            scanner_.End();
+        settleReply();
+    }
 }
 
 void DownloadCommand::Winsock_Error(int Number, const QString &Description)
@@ -66,26 +81,86 @@ void DownloadCommand::Winsock_Error(int Number, const QString &Description)
     // Closed before the box shows, so that nothing of this connection runs
     // while the box waits for the user.
     pendingRequest_.reset();
+    awaitingReply_ = false;
+    replyTimer_.stop();
     socket_.Close();
     window_.ShowErrorBox(Description);
 }
 
 void DownloadCommand::Winsock_DataArrival(qint64 bytesTotal)
 {
-    const QString arrival = socket_.GetData(bytesTotal);
-    const ScanOutcome outcome = scanner_.Feed(arrival, state_.VideoId);
-    if (outcome.tokenFound) {
+    const QByteArray bytes = socket_.GetData(bytesTotal);
+    if (bytes.isEmpty())
+        return;
+    if (awaitingReply_)
+        replyTimer_.start();
+    if (reader_.Feed(bytes) == ReplyReader::State::Ended)
+        scanner_.End();
+    settleReply();
+}
+
+void DownloadCommand::settleReply()
+{
+    if (awaitingReply_ && scanner_.linkWhole()) {
+        awaitingReply_ = false;
+        replyTimer_.stop();
         window_.SetStatusCaption(kLinkFoundCaption);
         window_.SetLinkVisible(true);
-        state_.DownloadLink = outcome.link;
+        state_.DownloadLink = scanner_.Link(state_.VideoId);
         window_.SetLinkCaption(kLinkCaption);
         state_.Connected = false;
     }
-    if (outcome.failFound) {
-        state_.Connected = false;
-        socket_.Close();
-        window_.ShowErrorBox(kInvalidVideoMessage);
+    // The failure marker counts whenever it comes, also after the link.
+    if (scanner_.failFound()) {
+        failReply(kInvalidVideoMessage);
+        return;
     }
+    if (!awaitingReply_)
+        return;
+    if (reader_.state() == ReplyReader::State::Failed)
+        failReply(reader_.failure());
+    else if (reader_.state() == ReplyReader::State::Ended)
+        failReply(DescribeReplyWithoutInfo(reader_));
+}
+
+void DownloadCommand::failReply(QString message)
+{
+    awaitingReply_ = false;
+    replyTimer_.stop();
+    state_.Connected = false;
+    socket_.Close();
+    // Nothing more of this reply is read: the next one starts afresh.
+    scanner_.Reset();
+    reader_.Reset();
+    window_.ShowErrorBox(message);
+}
+
+void DownloadCommand::onReplyTimeout()
+{
+    if (awaitingReply_)
+        failReply(kNoAnswerMessage);
+}
+
+QString DescribeReplyWithoutInfo(const ReplyReader &reader)
+{
+    if (!reader.started())
+        return QStringLiteral("The video site closed the connection without answering.");
+    const int status = reader.statusCode();
+    if (!reader.isHttp() || (status >= 200 && status < 300))
+        return QStringLiteral("The video site's reply held no video info.");
+
+    // The status and, for a redirect, where it points; a long location is cut.
+    constexpr qsizetype kShownLocation = 200;
+    QString answer = QString::number(status);
+    if (!reader.reason().isEmpty())
+        answer += u' ' + TextFromWire(reader.reason().left(kShownLocation));
+    if (status >= 300 && status < 400 && !reader.location().isEmpty()) {
+        QString location = TextFromWire(reader.location().left(kShownLocation));
+        if (reader.location().size() > kShownLocation)
+            location += QStringLiteral("...");
+        answer += QStringLiteral(" (to %1)").arg(location);
+    }
+    return QStringLiteral("The video site answered %1 instead of the video's info.").arg(answer);
 }
 
 } // namespace corvane

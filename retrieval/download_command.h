@@ -1,11 +1,14 @@
 #pragma once
 
 #include "download_state.h"
+#include "reply_reader.h"
 #include "reply_scan.h"
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
+#include <chrono>
 #include <optional>
 
 namespace corvane {
@@ -18,6 +21,7 @@ inline constexpr QLatin1StringView kLinkFoundCaption{"Download link:"};
 inline constexpr QLatin1StringView kLinkCaption{"Click Here To Download The Video"};
 inline constexpr QLatin1StringView kInvalidVideoMessage{
     "Invalid Youtube video, Please check and try again."};
+inline constexpr QLatin1StringView kNoAnswerMessage{"The video site did not answer in time."};
 
 // The Download command and the socket's events. It works on the window's
 // DownloadState, the window's socket and the window itself through its
@@ -26,6 +30,8 @@ class DownloadCommand : public QObject {
     Q_OBJECT
 
 public:
+    static constexpr std::chrono::milliseconds kDefaultReplyTimeout{30'000};
+
     DownloadCommand(DownloadState &state, Socket &socket, WindowOperations &window,
                     QObject *parent = nullptr);
 
@@ -39,14 +45,34 @@ public:
     void Winsock_Error(int Number, const QString &Description);
     void Winsock_DataArrival(qint64 bytesTotal);
 
+    // How long the video site may stay silent, once the request has gone out,
+    // before the link is on offer.
+    void setReplyTimeout(std::chrono::milliseconds timeout) { replyTimer_.setInterval(timeout); }
+
 private:
+    // Offers the link once it is whole, and reports a reply that fails or
+    // ends without one.
+    void settleReply();
+    // Drops the connection, then shows the message (taken by value: the
+    // reader that may hold it is reset first).
+    void failReply(QString message);
+    void onReplyTimeout();
+
     DownloadState &state_;
     Socket &socket_;
     WindowOperations &window_;
     // The request of the command that waits for its connection.
     std::optional<QString> pendingRequest_;
-    // The reply received so far on the current connection.
+    // The reply on the current connection: read, then scanned.
     ReplyScanner scanner_;
+    ReplyReader reader_;
+    // A request has gone out and its reply is not settled yet.
+    bool awaitingReply_ = false;
+    QTimer replyTimer_;
 };
+
+// What to tell the user about a reply that ended with neither a token nor
+// the failure marker.
+QString DescribeReplyWithoutInfo(const ReplyReader &reader);
 
 } // namespace corvane

@@ -1,6 +1,7 @@
 #include "reply_scan.h"
 
 #include "constants.h"
+#include "wire_text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -61,58 +62,71 @@ QString ComposeDownloadLink(QStringView VideoId, QStringView token, QStringView 
 
 ScanOutcome ScanArrival(QStringView arrival, const QString &VideoId)
 {
-    return ReplyScanner().Feed(arrival, VideoId);
+    ReplyScanner scanner;
+    scanner.Feed(TextToWire(arrival));
+    scanner.End();
+    ScanOutcome outcome;
+    outcome.tokenFound = scanner.linkWhole();
+    if (outcome.tokenFound)
+        outcome.link = scanner.Link(VideoId);
+    outcome.failFound = scanner.failFound();
+    return outcome;
 }
 
-bool ReplyScanner::Field::Scan(std::string_view bytes, QStringView arrival, std::string_view carry)
+void ReplyScanner::Field::Scan(std::string_view bytes, std::string_view carry)
 {
     if (complete_)
-        return false;
-    bool changed = false;
+        return;
     qsizetype from = 0;
     if (!found_) {
         from = findEnd(marker_, carry, bytes);
         if (from < 0)
-            return false;
-        found_ = changed = true;
+            return;
+        found_ = true;
     }
     const auto *amp = static_cast<const char *>(
         std::memchr(bytes.data() + from, '&', bytes.size() - size_t(from)));
     complete_ = amp != nullptr;
     const qsizetype stop = complete_ ? amp - bytes.data() : qsizetype(bytes.size());
     const qsizetype taken = std::min(stop - from, kMaxFieldLength - value_.size());
-    if (taken > 0) {
-        value_.append(arrival.sliced(from, taken));
-        changed = true;
-    }
-    return changed;
+    if (taken > 0)
+        value_.append(bytes.data() + from, taken);
 }
 
-ScanOutcome ReplyScanner::Feed(QStringView arrival, const QString &VideoId)
+void ReplyScanner::Feed(QByteArrayView piece)
 {
-    // One byte per character: a character beyond Latin-1 becomes '?', which
-    // no marker holds, so the search finds what it would find in the text.
-    const QByteArray latin1 = arrival.toLatin1();
-    const std::string_view bytes(latin1.constData(), size_t(latin1.size()));
+    if (piece.isEmpty() || ended_)
+        return;
+    const std::string_view bytes(piece.data(), size_t(piece.size()));
     const std::string_view carry(carry_.constData(), size_t(carry_.size()));
-
-    const bool tokenChanged = token_.Scan(bytes, arrival, carry);
-    const bool titleChanged = title_.Scan(bytes, arrival, carry);
-
-    ScanOutcome outcome;
-    if (token_.found()) {
-        if (tokenChanged || titleChanged || VideoId != linkVideoId_ || link_.isNull()) {
-            link_ = ComposeDownloadLink(VideoId, token_.value(), title_.value());
-            linkVideoId_ = VideoId;
-        }
-        outcome.tokenFound = true;
-        outcome.link = link_;
-    }
+    token_.Scan(bytes, carry);
+    title_.Scan(bytes, carry);
     if (!failFound_ && findEnd(kFailMarker, carry, bytes) >= 0)
-        failFound_ = outcome.failFound = true;
+        failFound_ = true;
 
-    carry_ = (carry_ + latin1.right(kCarryLength)).right(kCarryLength);
-    return outcome;
+    if (piece.size() >= kCarryLength) {
+        carry_ = piece.last(kCarryLength).toByteArray();
+    } else {
+        carry_.append(piece);
+        carry_.remove(0, std::max<qsizetype>(0, carry_.size() - kCarryLength));
+    }
+}
+
+void ReplyScanner::End()
+{
+    ended_ = true;
+    token_.End();
+    title_.End();
+}
+
+bool ReplyScanner::linkWhole() const
+{
+    return token_.complete() && (title_.complete() || ended_);
+}
+
+QString ReplyScanner::Link(QStringView VideoId) const
+{
+    return ComposeDownloadLink(VideoId, TextFromWire(token_.value()), TextFromWire(title_.value()));
 }
 
 } // namespace corvane

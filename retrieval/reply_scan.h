@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
@@ -17,6 +18,7 @@ inline constexpr std::string_view kFailMarker = "status=fail";
 inline constexpr qsizetype kMaxFieldLength = 64 * 1024;
 
 struct ScanOutcome {
+    // A whole token, and the title if there is one, were found.
     bool tokenFound = false;
     // The composed download link, when tokenFound.
     QString link;
@@ -27,21 +29,26 @@ struct ScanOutcome {
 // the token and the title inserted as they are.
 QString ComposeDownloadLink(QStringView VideoId, QStringView token, QStringView title);
 
-// Scans one arrival on its own.
+// Scans a whole reply given as text, one character per byte: the token and
+// the title run to the next '&' or to the end of the text.
 ScanOutcome ScanArrival(QStringView arrival, const QString &VideoId);
 
-// Scans the reply of one connection arrival by arrival, with the same results
-// as scanning the whole text received so far at each arrival, but with
-// constant work per character and bounded memory: only the token, the title
-// and the last few characters are kept.
+// Scans a reply piece by piece as it arrives, with constant work per byte and
+// bounded memory: only the token, the title and the last few bytes are kept.
+// The first occurrence of each marker in the reply counts. A token or title
+// is whole once the '&' after it has come, or the reply has ended.
 class ReplyScanner {
 public:
-    // The outcome for the text received so far: tokenFound and the link once it
-    // holds the token marker; failFound only for the arrival that brings the
-    // first failure marker.
-    ScanOutcome Feed(QStringView arrival, const QString &VideoId);
-
+    void Feed(QByteArrayView bytes);
+    // The reply has ended: a token or title still open ends with it.
+    void End();
     void Reset() { *this = ReplyScanner(); }
+
+    // A whole token has come, and a whole title, or the reply ended without
+    // one: the link can be composed.
+    bool linkWhole() const;
+    bool failFound() const { return failFound_; }
+    QString Link(QStringView VideoId) const;
 
 private:
     // The value after the first occurrence of a marker, up to the next '&'.
@@ -51,28 +58,28 @@ private:
             : marker_(marker)
         {
         }
-        // Scans an arrival, given as its Latin-1 bytes and as text, after
-        // `carry`, the end of what came before; true when the field was
-        // found or grew.
-        bool Scan(std::string_view bytes, QStringView arrival, std::string_view carry);
+        // Scans the next bytes of the reply; `carry` holds the bytes just
+        // before them, where a marker cut by the boundary begins.
+        void Scan(std::string_view bytes, std::string_view carry);
+        void End() { complete_ = found_; }
         bool found() const { return found_; }
-        const QString &value() const { return value_; }
+        bool complete() const { return complete_; }
+        const QByteArray &value() const { return value_; }
 
     private:
         std::string_view marker_;
         bool found_ = false;
         bool complete_ = false;
-        QString value_;
+        QByteArray value_;
     };
 
     Field token_{kTokenMarker};
     Field title_{kTitleMarker};
     bool failFound_ = false;
-    // The tail of the reply so far, as bytes, long enough to hold all but the
-    // last character of any marker cut by the next arrival's boundary.
+    bool ended_ = false;
+    // The tail of the reply so far, long enough to hold all but the last
+    // byte of any marker cut by the next piece's boundary.
     QByteArray carry_;
-    QString link_;
-    QString linkVideoId_;
 };
 
 } // namespace corvane

@@ -1,13 +1,14 @@
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
 namespace corvane {
 
 // One outgoing TCP connection at a time, driven by calls and answered by
-// events on the caller's thread. Characters and bytes convert as Latin-1, one
-// byte per character both ways.
+// events on the caller's thread. Text goes out one byte per character
+// (TextToWire); what comes in is handed over as the bytes that came.
 class Socket : public QObject {
     Q_OBJECT
 
@@ -22,11 +23,12 @@ public:
     // returns at once; later exactly one of ConnectEvent or ErrorEvent reports
     // the outcome, unless Close() comes first.
     virtual void Connect(const QString &RemoteHost, quint16 RemotePort) = 0;
-    // Sends the text's characters in order, one byte each; a character beyond
-    // Latin-1 goes as '?'. Does nothing unless connected.
+    // Sends the text's characters in order, one byte each (TextToWire). Does
+    // nothing unless connected.
     virtual void SendData(const QString &text) = 0;
-    // Takes at most bytesTotal received bytes out of the socket, as text.
-    virtual QString GetData(qint64 bytesTotal) = 0;
+    // Takes at most bytesTotal received bytes out of the socket. They become
+    // text only once the reply's framing and compression are undone.
+    virtual QByteArray GetData(qint64 bytesTotal) = 0;
 
 signals:
     void ConnectEvent();

@@ -50,11 +50,11 @@ void TcpSocket::SendData(const QString &text)
         connection_->write(TextToWire(text));
 }
 
-QString TcpSocket::GetData(qint64 bytesTotal)
+QByteArray TcpSocket::GetData(qint64 bytesTotal)
 {
     if (!connection_ || bytesTotal <= 0)
-        return QString();
-    return TextFromWire(connection_->read(bytesTotal));
+        return QByteArray();
+    return connection_->read(bytesTotal);
 }
 
 template <typename Event>

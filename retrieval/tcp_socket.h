@@ -30,7 +30,7 @@ public:
     void Close() override;
     void Connect(const QString &RemoteHost, quint16 RemotePort) override;
     void SendData(const QString &text) override;
-    QString GetData(qint64 bytesTotal) override;
+    QByteArray GetData(qint64 bytesTotal) override;
 
     // How long a connection attempt may take, host lookup included.
     void setConnectTimeout(std::chrono::milliseconds timeout) { connectTimeout_ = timeout; }

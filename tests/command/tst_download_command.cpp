@@ -1,6 +1,7 @@
 #include "constants.h"
 #include "download_command.h"
 #include "expected.h"
+#include "http_bodies.h"
 #include "link_parsing.h"
 #include "recording_window.h"
 #include "scripted_socket.h"
@@ -15,7 +16,19 @@ const QString kLink = QStringLiteral("http://site.example/watch?v=abc");
 const QString kOtherLink = QStringLiteral("http://other.example/watch?v=xyz");
 
 enum class Start { Connecting, Connected, Answered };
-enum class Event { Connect, TokenData, FailData, PlainData, PeerClose, Error, NewerCommand };
+enum class Event {
+    Connect,
+    TokenData,
+    FailData,
+    PlainData,
+    PeerClose,
+    Error,
+    NewerCommand,
+    Silence
+};
+
+const QString kClosedUnanswered
+    = QStringLiteral("The video site closed the connection without answering.");
 
 } // namespace
 
@@ -37,6 +50,9 @@ private slots:
     void onlyTheNewestWaitingCommandSends();
     void replyCutAcrossArrivals();
     void tokenAndFailureInOneArrival();
+    void replies_data();
+    void replies();
+    void trickleKeepsTheReplyAlive();
 
 private:
     // Brings the command into the given state of the connection.
@@ -57,6 +73,7 @@ void TestDownloadCommand::init()
     closedUnderBox.clear();
     socket = new ScriptedSocket(this);
     command = new DownloadCommand(state, *socket, window, this);
+    command->setReplyTimeout(std::chrono::milliseconds(50));
     window.whileErrorBoxShows = [this] {
         closedUnderBox << (socket->state == ScriptedSocket::State::Closed);
     };
@@ -77,7 +94,7 @@ void TestDownloadCommand::reach(Start start)
     QVERIFY(socket->raiseConnect());
     if (start == Start::Connected)
         return;
-    QVERIFY(socket->raiseData(QStringLiteral("status=ok&token=T1&title=One&x=1")));
+    QVERIFY(socket->raiseData("status=ok&token=T1&title=One&x=1"));
 }
 
 void TestDownloadCommand::rejectedLinks_data()
@@ -137,7 +154,7 @@ void TestDownloadCommand::commandConnectsAndSendsOnceConnected()
 
     QVERIFY(socket->raiseConnect());
     QVERIFY(state.Connected);
-    QCOMPARE(socket->sent, QStringList{ComposeInfoRequest("abc&n", "site.example:8080")});
+    QCOMPARE(socket->sent, QByteArrayList{expectedInfoRequest("abc&n", "site.example:8080")});
     QCOMPARE(socket->calls.count(QStringLiteral("SendData")), 1);
     QVERIFY(window.errorBoxes.isEmpty());
 }
@@ -175,13 +192,20 @@ void TestDownloadCommand::everyStateMeetsEveryEvent_data()
                                         << waiting << "" << invalid << false << 1;
     QTest::newRow("connected, other data") << Start::Connected << Event::PlainData << true << false
                                            << waiting << "" << none << true << 1;
-    QTest::newRow("connected, peer close") << Start::Connected << Event::PeerClose << false << false
-                                           << waiting << "" << none << false << 1;
+    QTest::newRow("connected, peer close")
+        << Start::Connected << Event::PeerClose << false << false << waiting << ""
+        << QStringList{kClosedUnanswered} << false << 1;
     QTest::newRow("connected, error keeps Connected")
         << Start::Connected << Event::Error << true << false << waiting << "" << reset << false
         << 1;
     QTest::newRow("connected, newer command") << Start::Connected << Event::NewerCommand << false
                                               << false << waiting << "" << none << true << 1;
+    QTest::newRow("connected, silence")
+        << Start::Connected << Event::Silence << false << false << waiting << ""
+        << QStringList{kNoAnswerMessage} << false << 1;
+    QTest::newRow("connecting, silence is the socket's matter")
+        << Start::Connecting << Event::Silence << false << false << waiting << "" << none << true
+        << 0;
 
     // Once answered, the reply's first token and title stand.
     QTest::newRow("answered, another token") << Start::Answered << Event::TokenData << false << true
@@ -196,6 +220,9 @@ void TestDownloadCommand::everyStateMeetsEveryEvent_data()
         << 1;
     QTest::newRow("answered, error") << Start::Answered << Event::Error << false << true << found
                                      << first << reset << false << 1;
+    QTest::newRow("answered, silence keeps the connection")
+        << Start::Answered << Event::Silence << false << true << found << first << none << true
+        << 1;
     QTest::newRow("answered, newer command hides the link")
         << Start::Answered << Event::NewerCommand << false << false << waiting << first << none
         << true << 1;
@@ -219,13 +246,13 @@ void TestDownloadCommand::everyStateMeetsEveryEvent()
         QVERIFY(socket->raiseConnect());
         break;
     case Event::TokenData:
-        QVERIFY(socket->raiseData(QStringLiteral("&token=T2&title=Two")));
+        QVERIFY(socket->raiseData("&token=T2&title=Two&"));
         break;
     case Event::FailData:
-        QVERIFY(socket->raiseData(QStringLiteral("status=fail&errorcode=150")));
+        QVERIFY(socket->raiseData("status=fail&errorcode=150"));
         break;
     case Event::PlainData:
-        QVERIFY(socket->raiseData(QStringLiteral("<html>Moved</html>")));
+        QVERIFY(socket->raiseData("<html>Moved</html>"));
         break;
     case Event::PeerClose:
         QVERIFY(socket->raisePeerClose());
@@ -236,6 +263,9 @@ void TestDownloadCommand::everyStateMeetsEveryEvent()
     case Event::NewerCommand:
         window.requestText = kOtherLink;
         command->Command1_Click();
+        break;
+    case Event::Silence:
+        QTest::qWait(200);
         break;
     }
 
@@ -254,7 +284,7 @@ void TestDownloadCommand::everyStateMeetsEveryEvent()
         // The abandoned command never sends; the newer one sends its own, once.
         QVERIFY(socket->raiseConnect());
         QCOMPARE(socket->sent.size(), requestsSent + 1);
-        QCOMPARE(socket->sent.last(), ComposeInfoRequest("xyz", "other.example"));
+        QCOMPARE(socket->sent.last(), expectedInfoRequest("xyz", "other.example"));
         QCOMPARE(state.VideoId, QStringLiteral("xyz"));
     }
 }
@@ -267,47 +297,155 @@ void TestDownloadCommand::onlyTheNewestWaitingCommandSends()
     }
     QCOMPARE(socket->calls.count(QStringLiteral("Close")), 5);
     QVERIFY(socket->raiseConnect());
-    QCOMPARE(socket->sent, QStringList{ComposeInfoRequest("id4", "h4")});
+    QCOMPARE(socket->sent, QByteArrayList{expectedInfoRequest("id4", "h4")});
 
     // A reply to the newest command is read against its own id.
-    QVERIFY(socket->raiseData(QStringLiteral("&token=K")));
+    QVERIFY(socket->raiseData("&token=K&"));
+    QVERIFY(socket->raisePeerClose());
     QCOMPARE(state.DownloadLink, expectedDownloadLink("id4", "K", ""));
 }
 
+// Only a whole link is offered: the token once its '&' has come, the title
+// likewise; the failure marker counts whenever it comes.
 void TestDownloadCommand::replyCutAcrossArrivals()
 {
     reach(Start::Connected);
-    QVERIFY(socket->raiseData(QStringLiteral("status=ok&tok")));
-    QVERIFY(!window.linkVisible);
-    QCOMPARE(window.statusCaption, QString(kWaitingCaption));
-    QVERIFY(state.Connected);
-
-    QVERIFY(socket->raiseData(QStringLiteral("en=AB")));
+    for (const QByteArray piece : {"status=ok&tok", "en=AB", "%3D&title=My"}) {
+        QVERIFY(socket->raiseData(piece));
+        QVERIFY2(!window.linkVisible, piece.constData());
+        QCOMPARE(window.statusCaption, QString(kWaitingCaption));
+        QVERIFY(state.Connected);
+        QVERIFY(state.DownloadLink.isEmpty());
+    }
+    QVERIFY(socket->raiseData("+Clip&len=1 status=f"));
     QVERIFY(window.linkVisible);
-    QCOMPARE(state.DownloadLink, expectedDownloadLink("abc", "AB", ""));
+    QCOMPARE(state.DownloadLink, expectedDownloadLink("abc", "AB%3D", "My+Clip"));
     QVERIFY(!state.Connected);
 
-    QVERIFY(socket->raiseData(QStringLiteral("%3D&title=My")));
-    QCOMPARE(state.DownloadLink, expectedDownloadLink("abc", "AB%3D", "My"));
-    QVERIFY(socket->raiseData(QStringLiteral("+Clip&len=1 status=f")));
-    QVERIFY(socket->raiseData(QStringLiteral("ail")));
-    QCOMPARE(state.DownloadLink, expectedDownloadLink("abc", "AB%3D", "My+Clip"));
+    QVERIFY(socket->raiseData("ail"));
     QCOMPARE(window.errorBoxes, QStringList{kInvalidVideoMessage});
     QCOMPARE(socket->state, ScriptedSocket::State::Closed);
     QVERIFY(window.linkVisible);
+    QCOMPARE(state.DownloadLink, expectedDownloadLink("abc", "AB%3D", "My+Clip"));
 }
 
 void TestDownloadCommand::tokenAndFailureInOneArrival()
 {
     reach(Start::Connected);
     window.log.clear();
-    QVERIFY(socket->raiseData(QStringLiteral("status=fail&token=T&title=X")));
+    QVERIFY(socket->raiseData("status=fail&token=T&title=X&"));
     QCOMPARE(window.log, (QStringList{"status " + QString(kLinkFoundCaption), "show link",
                                       "link " + QString(kLinkCaption),
                                       "error " + QString(kInvalidVideoMessage)}));
     QCOMPARE(closedUnderBox, QList<bool>{true});
     QCOMPARE(state.DownloadLink, expectedDownloadLink("abc", "T", "X"));
     QVERIFY(!state.Connected);
+}
+
+void TestDownloadCommand::replies_data()
+{
+    QTest::addColumn<QByteArrayList>("pieces");
+    QTest::addColumn<bool>("peerCloses");
+    // The piece after which the link shows (pieces.size() for the close), or -1.
+    QTest::addColumn<int>("offeredAfter");
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QString>("message");
+
+    const QByteArray body = "status=ok&token=AB%3D&title=My+Clip";
+    const QByteArray reply = httpReply("Content-Type: text/plain\r\n", body);
+    const QString link = expectedDownloadLink("abc", "AB%3D", "My+Clip");
+    const QByteArray gzipChunked = "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n"
+                                   "Transfer-Encoding: chunked\r\n\r\n"
+                                   + chunked(gzipped(body + "&length_seconds=1"), 9);
+
+    QTest::newRow("http, whole") << QByteArrayList{reply} << false << 0 << link << "";
+    QTest::newRow("http, title ends with the body")
+        << QByteArrayList{reply.chopped(3), reply.last(3)} << false << 1 << link << "";
+    QTest::newRow("http, gzip in chunks")
+        << QByteArrayList{gzipChunked.left(90), gzipChunked.mid(90)} << false << 1 << link << "";
+    QTest::newRow("http, kept open after the link, then closed")
+        << QByteArrayList{reply} << true << 0 << link << "";
+    QTest::newRow("bare text, title runs to the close")
+        << QByteArrayList{"status=ok&token=AB%3D", "&title=My+Clip"} << true << 2 << link << "";
+    QTest::newRow("bare text, no title") << QByteArrayList{"status=ok&token=AB%3D"} << true << 1
+                                         << expectedDownloadLink("abc", "AB%3D", "") << "";
+
+    QTest::newRow("redirect")
+        << QByteArrayList{httpReply("Location: http://site.example/new?v=abc\r\n", "",
+                                    "301 Moved Permanently")}
+        << false << -1 << ""
+        << "The video site answered 301 Moved Permanently (to http://site.example/new?v=abc) "
+           "instead of the video's info.";
+    QTest::newRow("not found") << QByteArrayList{httpReply("", "<html>", "404 Not Found")} << false
+                               << -1 << ""
+                               << "The video site answered 404 Not Found instead of the video's "
+                                  "info.";
+    QTest::newRow("ok without info")
+        << QByteArrayList{httpReply("", "status=ok&len=3")} << false << -1 << ""
+        << "The video site's reply held no video info.";
+    QTest::newRow("bare text without info, closed")
+        << QByteArrayList{"<html>Moved</html>"} << true << -1 << ""
+        << "The video site's reply held no video info.";
+    QTest::newRow("brotli") << QByteArrayList{httpReply("Content-Encoding: br\r\n", "\x1b\x03")}
+                            << false << -1 << ""
+                            << "The video site's reply is compressed as \"br\", which this "
+                               "program cannot read.";
+    QTest::newRow("damaged chunks")
+        << QByteArrayList{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n"} << false
+        << -1 << ""
+        << "The video site's reply has damaged chunked framing (Invalid character in chunk "
+           "size).";
+    QTest::newRow("damaged gzip")
+        << QByteArrayList{httpReply("Content-Encoding: gzip\r\n",
+                                    QByteArray("\x1f\x8b\x08\0\0\0\0\0\0\x03\xff\xff", 12))}
+        << false << -1 << ""
+        << "The video site's reply could not be read: its gzip data is damaged (invalid block "
+           "type).";
+    QTest::newRow("cut short, token open")
+        << QByteArrayList{reply.left(reply.indexOf("&title"))} << true << -1 << ""
+        << "The video site closed the connection before its reply was complete.";
+}
+
+// Replies as servers send them, through the command: the link shows once it
+// is whole, and a reply that cannot give one is reported with the socket
+// closed first.
+void TestDownloadCommand::replies()
+{
+    QFETCH(QByteArrayList, pieces);
+    QFETCH(bool, peerCloses);
+    QFETCH(int, offeredAfter);
+    QFETCH(QString, link);
+    QFETCH(QString, message);
+
+    reach(Start::Connected);
+    for (qsizetype i = 0; i <= pieces.size(); ++i) {
+        if (i < pieces.size())
+            socket->raiseData(pieces[i]);
+        else if (peerCloses)
+            socket->raisePeerClose();
+        QCOMPARE(window.linkVisible, offeredAfter >= 0 && i >= offeredAfter);
+    }
+    QCOMPARE(state.DownloadLink, link);
+    QCOMPARE(window.statusCaption, QString(link.isEmpty() ? kWaitingCaption : kLinkFoundCaption));
+    QCOMPARE(window.errorBoxes, message.isEmpty() ? QStringList() : QStringList{message});
+    QCOMPARE(closedUnderBox, QList<bool>(window.errorBoxes.size(), true));
+    QCOMPARE(socket->state == ScriptedSocket::State::Closed, !message.isEmpty() || peerCloses);
+}
+
+// The time-out counts silence: a reply that keeps coming, however slowly, is
+// waited for.
+void TestDownloadCommand::trickleKeepsTheReplyAlive()
+{
+    reach(Start::Connected);
+    for (const char *piece : {"status=ok", "&token=", "T", "&title=", "Slow&"}) {
+        QTest::qWait(30);
+        QVERIFY(socket->raiseData(piece));
+    }
+    QVERIFY(window.errorBoxes.isEmpty());
+    QCOMPARE(state.DownloadLink, expectedDownloadLink("abc", "T", "Slow"));
+    QTest::qWait(120);
+    QVERIFY(window.errorBoxes.isEmpty());
+    QCOMPARE(socket->state, ScriptedSocket::State::Connected);
 }
 
 QTEST_GUILESS_MAIN(TestDownloadCommand)

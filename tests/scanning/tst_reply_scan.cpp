@@ -1,4 +1,5 @@
 #include "expected.h"
+#include "link_parsing.h"
 #include "reply_scan.h"
 
 #include <QRandomGenerator>
@@ -9,34 +10,42 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-struct Totals {
-    QString link;
-    bool tokenFound = false;
-    int failReports = 0;
-};
+// What the whole reply gives, written from the rule itself: the token is the
+// text after the first "&token=" up to the next "&", the title likewise, and
+// both are kept to kMaxFieldLength.
+ScanOutcome oracle(const QString &whole, const QString &videoId)
+{
+    const auto field = [&](const QString &marker) {
+        return SplitPiece(SplitPiece(whole, marker, 1), u"&", 0).left(kMaxFieldLength);
+    };
+    ScanOutcome outcome;
+    outcome.tokenFound = whole.contains(u"&token=");
+    if (outcome.tokenFound)
+        outcome.link = expectedDownloadLink(videoId, field(u"&token="_s),
+                                            whole.contains(u"&title=") ? field(u"&title="_s) : "");
+    outcome.failFound = whole.contains(u"status=fail");
+    return outcome;
+}
 
-// Feeds the reply cut at the given positions and gathers what was reported.
-Totals feedInPieces(const QString &reply, const QList<qsizetype> &cuts, const QString &videoId)
+// Feeds the reply cut at the given positions. Whenever the scanner calls the
+// link whole, it must be the whole reply's link: no half link, ever.
+bool feedInPieces(const QByteArray &reply, const QList<qsizetype> &cuts, const ScanOutcome &whole,
+                  const QString &videoId)
 {
     ReplyScanner scanner;
-    Totals totals;
     qsizetype from = 0;
     QList<qsizetype> ends = cuts;
     ends << reply.size();
     for (qsizetype end : ends) {
-        const ScanOutcome outcome
-            = scanner.Feed(QStringView(reply).sliced(from, end - from), videoId);
-        if (outcome.tokenFound) {
-            totals.tokenFound = true;
-            totals.link = outcome.link;
-        } else if (totals.tokenFound) {
-            totals.tokenFound = false; // a token, once found, must stay found
-            break;
-        }
-        totals.failReports += outcome.failFound ? 1 : 0;
+        scanner.Feed(QByteArrayView(reply).sliced(from, end - from));
+        if (scanner.linkWhole() && scanner.Link(videoId) != whole.link)
+            return false;
         from = end;
     }
-    return totals;
+    scanner.End();
+    return scanner.linkWhole() == whole.tokenFound
+           && (!whole.tokenFound || scanner.Link(videoId) == whole.link)
+           && scanner.failFound() == whole.failFound;
 }
 
 } // namespace
@@ -49,10 +58,9 @@ private slots:
     void scanArrival();
     void piecesGiveTheWholeReplysOutcome_data();
     void piecesGiveTheWholeReplysOutcome();
-    void laterArrivalCompletesTitle();
-    void failIsReportedOnce();
+    void linkIsWholeOnlyOnceItsEndsHaveCome_data();
+    void linkIsWholeOnlyOnceItsEndsHaveCome();
     void fieldsAreCutAtTheLimit();
-    void resetForgetsTheReply();
 };
 
 void TestReplyScan::scanArrival_data()
@@ -124,62 +132,86 @@ void TestReplyScan::piecesGiveTheWholeReplysOutcome_data()
     QTest::newRow("repeated markers") << "&token=&token=2&title=&title=2status=failstatus=fail";
 }
 
-// Every cut into two pieces, one character per arrival, and random cuts: the
-// link and the failure report are those of the whole reply in one arrival.
+// Every cut into two pieces, one byte per arrival, and random cuts give the
+// whole reply's outcome, and never a link before it is whole.
 void TestReplyScan::piecesGiveTheWholeReplysOutcome()
 {
     QFETCH(QString, reply);
     const QString videoId = QStringLiteral("vid");
-    const ScanOutcome whole = ScanArrival(reply, videoId);
-    const int wholeFails = whole.failFound ? 1 : 0;
+    const ScanOutcome whole = oracle(reply, videoId);
+    const ScanOutcome scanned = ScanArrival(reply, videoId);
+    QCOMPARE(scanned.tokenFound, whole.tokenFound);
+    QCOMPARE(scanned.link, whole.link);
+    QCOMPARE(scanned.failFound, whole.failFound);
 
-    for (qsizetype cut = 0; cut <= reply.size(); ++cut) {
-        const Totals t = feedInPieces(reply, {cut}, videoId);
-        QVERIFY2(t.tokenFound == whole.tokenFound && t.link == whole.link
-                     && t.failReports == wholeFails,
-                 qPrintable(QStringLiteral("cut at %1").arg(cut)));
+    const QByteArray bytes = reply.toLatin1();
+    QList<qsizetype> everyByte;
+    for (qsizetype cut = 0; cut <= bytes.size(); ++cut) {
+        QVERIFY2(feedInPieces(bytes, {cut}, whole, videoId), qPrintable(u"cut at %1"_s.arg(cut)));
+        if (cut > 0 && cut < bytes.size())
+            everyByte << cut;
     }
-
-    QList<qsizetype> everyCharacter;
-    for (qsizetype i = 1; i < reply.size(); ++i)
-        everyCharacter << i;
-    const Totals single = feedInPieces(reply, everyCharacter, videoId);
-    QCOMPARE(single.link, whole.link);
-    QCOMPARE(single.failReports, wholeFails);
+    QVERIFY(feedInPieces(bytes, everyByte, whole, videoId));
 
     QRandomGenerator random(20261206);
     for (int round = 0; round < 200; ++round) {
         QList<qsizetype> cuts;
-        for (qsizetype i = 1; i < reply.size(); ++i) {
+        for (qsizetype i = 1; i < bytes.size(); ++i) {
             if (random.bounded(4) == 0)
                 cuts << i;
         }
-        const Totals t = feedInPieces(reply, cuts, videoId);
-        QVERIFY2(t.link == whole.link && t.failReports == wholeFails,
-                 qPrintable(QStringLiteral("round %1").arg(round)));
+        QVERIFY2(feedInPieces(bytes, cuts, whole, videoId), qPrintable(u"round %1"_s.arg(round)));
     }
 }
 
-void TestReplyScan::laterArrivalCompletesTitle()
+void TestReplyScan::linkIsWholeOnlyOnceItsEndsHaveCome_data()
 {
-    ReplyScanner scanner;
-    ScanOutcome outcome = scanner.Feed(u"status=ok&token=AB", u"v"_s);
-    QCOMPARE(outcome.link, expectedDownloadLink("v", "AB", ""));
-    outcome = scanner.Feed(u"C&title=Par", u"v"_s);
-    QCOMPARE(outcome.link, expectedDownloadLink("v", "ABC", "Par"));
-    outcome = scanner.Feed(u"t+Two&more=1", u"v"_s);
-    QCOMPARE(outcome.link, expectedDownloadLink("v", "ABC", "Part+Two"));
-    outcome = scanner.Feed(u"&title=ignored", u"v"_s);
-    QVERIFY(outcome.tokenFound);
-    QCOMPARE(outcome.link, expectedDownloadLink("v", "ABC", "Part+Two"));
+    QTest::addColumn<QByteArrayList>("pieces");
+    // Whether the link is whole after each piece, then after the end.
+    QTest::addColumn<QList<bool>>("whole");
+    QTest::addColumn<QString>("link");
+
+    QTest::newRow("title completes later")
+        << QByteArrayList{"status=ok&token=AB", "C&title=Par", "t+Two&more=1", "&title=ignored"}
+        << QList<bool>{false, false, true, true, true}
+        << expectedDownloadLink("v", "ABC", "Part+Two");
+    QTest::newRow("no title: whole at the end")
+        << QByteArrayList{"&token=AB&x=1", "&y=2"} << QList<bool>{false, false, true}
+        << expectedDownloadLink("v", "AB", "");
+    QTest::newRow("open title ends with the reply")
+        << QByteArrayList{"&token=T&title=Ti", "tle"} << QList<bool>{false, false, true}
+        << expectedDownloadLink("v", "T", "Title");
+    QTest::newRow("open token ends with the reply")
+        << QByteArrayList{"&title=X&token=T"} << QList<bool>{false, true}
+        << expectedDownloadLink("v", "T", "X");
+    QTest::newRow("empty token, whole at once")
+        << QByteArrayList{"&title=X&token=&"} << QList<bool>{true, true}
+        << expectedDownloadLink("v", "", "X");
+    QTest::newRow("no token") << QByteArrayList{"&title=X&", "status=ok"}
+                              << QList<bool>{false, false, false} << "";
 }
 
-void TestReplyScan::failIsReportedOnce()
+void TestReplyScan::linkIsWholeOnlyOnceItsEndsHaveCome()
 {
+    QFETCH(QByteArrayList, pieces);
+    QFETCH(QList<bool>, whole);
+    QFETCH(QString, link);
+
     ReplyScanner scanner;
-    QVERIFY(!scanner.Feed(u"status=fa", u"v"_s).failFound);
-    QVERIFY(scanner.Feed(u"il&status=fail", u"v"_s).failFound);
-    QVERIFY(!scanner.Feed(u"status=fail", u"v"_s).failFound);
+    for (qsizetype i = 0; i <= pieces.size(); ++i) {
+        if (i < pieces.size())
+            scanner.Feed(pieces[i]);
+        else
+            scanner.End();
+        QVERIFY2(scanner.linkWhole() == whole[i], qPrintable(u"after piece %1"_s.arg(i)));
+    }
+    QCOMPARE(scanner.linkWhole() ? scanner.Link(u"v") : QString(), link);
+
+    // A fresh reply forgets everything of the last one.
+    scanner.Reset();
+    scanner.Feed("status=fail");
+    QVERIFY(scanner.failFound());
+    QVERIFY(!scanner.linkWhole());
 }
 
 void TestReplyScan::fieldsAreCutAtTheLimit()
@@ -187,29 +219,13 @@ void TestReplyScan::fieldsAreCutAtTheLimit()
     const QString longToken(kMaxFieldLength + 5000, u'T');
     const QString longTitle(kMaxFieldLength + 1, u'n');
     const QString reply = "&token=" + longToken + "&title=" + longTitle + "&x=status=fail";
-
-    const ScanOutcome whole = ScanArrival(reply, u"v"_s);
-    QCOMPARE(whole.link, expectedDownloadLink("v", longToken.left(kMaxFieldLength),
-                                              longTitle.left(kMaxFieldLength)));
-    QVERIFY(whole.failFound);
+    const ScanOutcome whole = oracle(reply, u"v"_s);
+    QCOMPARE(whole.link.size(), expectedDownloadLink("v", "", "").size() + 2 * kMaxFieldLength);
 
     QList<qsizetype> cuts;
     for (qsizetype at = 1000; at < reply.size(); at += 4093)
         cuts << at;
-    const Totals pieces = feedInPieces(reply, cuts, u"v"_s);
-    QCOMPARE(pieces.link, whole.link);
-    QCOMPARE(pieces.failReports, 1);
-}
-
-void TestReplyScan::resetForgetsTheReply()
-{
-    ReplyScanner scanner;
-    QVERIFY(scanner.Feed(u"&token=old&title=Old status=fail", u"v"_s).failFound);
-    scanner.Reset();
-    const ScanOutcome outcome = scanner.Feed(u"status=fail", u"w"_s);
-    QVERIFY(!outcome.tokenFound);
-    QVERIFY(outcome.failFound);
-    QCOMPARE(scanner.Feed(u"&token=new", u"w"_s).link, expectedDownloadLink("w", "new", ""));
+    QVERIFY(feedInPieces(reply.toLatin1(), cuts, whole, u"v"_s));
 }
 
 QTEST_GUILESS_MAIN(TestReplyScan)

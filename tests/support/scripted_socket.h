@@ -2,6 +2,7 @@
 
 #include "socket.h"
 
+#include <QByteArrayList>
 #include <QStringList>
 
 // A socket whose events the test raises by hand. It keeps the socket's
@@ -30,11 +31,11 @@ public:
     {
         calls << QStringLiteral("SendData");
         if (state == State::Connected)
-            sent << text;
+            sent << text.toLatin1();
     }
-    QString GetData(qint64 bytesTotal) override
+    QByteArray GetData(qint64 bytesTotal) override
     {
-        const QString taken = incoming.left(bytesTotal);
+        const QByteArray taken = incoming.left(bytesTotal);
         incoming.remove(0, taken.size());
         return taken;
     }
@@ -49,7 +50,7 @@ public:
         emit ConnectEvent();
         return true;
     }
-    bool raiseData(const QString &data)
+    bool raiseData(const QByteArray &data)
     {
         if (state != State::Connected)
             return false;
@@ -75,6 +76,6 @@ public:
     State state = State::Closed;
     QStringList calls;
     // What reached the wire, one entry a SendData call.
-    QStringList sent;
-    QString incoming;
+    QByteArrayList sent;
+    QByteArray incoming;
 };

@@ -1,0 +1,292 @@
+#include "reply_reader.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace corvane {
+
+namespace {
+
+constexpr QByteArrayView kStatusLineStart = "HTTP/1.";
+
+ReplyReader &readerOf(llhttp_t *parser)
+{
+    return *static_cast<ReplyReader *>(parser->data);
+}
+
+bool isInterim(int statusCode)
+{
+    // 101 switches protocols: nothing HTTP follows it.
+    return statusCode >= 100 && statusCode < 200 && statusCode != 101;
+}
+
+} // namespace
+
+ReplyReader::ReplyReader(Sink sink)
+    : sink_(std::move(sink))
+{
+    llhttp_settings_init(&settings_);
+    settings_.on_message_begin = &ReplyReader::onMessageBegin;
+    settings_.on_status = &ReplyReader::onStatus;
+    settings_.on_header_field = &ReplyReader::onHeaderField;
+    settings_.on_header_value = &ReplyReader::onHeaderValue;
+    settings_.on_header_value_complete = &ReplyReader::onHeaderValueComplete;
+    settings_.on_headers_complete = &ReplyReader::onHeadersComplete;
+    settings_.on_body = &ReplyReader::onBody;
+    settings_.on_message_complete = &ReplyReader::onMessageComplete;
+    Reset();
+}
+
+void ReplyReader::Reset()
+{
+    llhttp_init(&parser_, HTTP_RESPONSE, &settings_);
+    parser_.data = this;
+    decoder_.Start(BodyDecoder::Coding::Identity, sink_);
+    state_ = State::Reading;
+    mode_ = Mode::Deciding;
+    pause_ = Pause::None;
+    failure_.clear();
+    started_ = false;
+    inHead_ = true;
+    head_.clear();
+    statusCode_ = 0;
+    reason_.clear();
+    location_.clear();
+    contentEncoding_.clear();
+    field_.clear();
+    value_.clear();
+    fieldComplete_ = false;
+}
+
+ReplyReader::State ReplyReader::Feed(QByteArrayView bytes)
+{
+    if (state_ != State::Reading || bytes.isEmpty())
+        return state_;
+    started_ = true;
+    switch (mode_) {
+    case Mode::Deciding: {
+        const qsizetype wanted = kStatusLineStart.size() - head_.size();
+        head_.append(bytes.first(std::min(wanted, bytes.size())));
+        if (!kStatusLineStart.startsWith(head_)) {
+            mode_ = Mode::Raw;
+            sink_(std::exchange(head_, QByteArray()));
+            sink_(bytes.sliced(std::min(wanted, bytes.size())));
+        } else if (head_.size() == kStatusLineStart.size()) {
+            mode_ = Mode::Http;
+            const QByteArray start = std::exchange(head_, QByteArray());
+            execute(start.constData(), start.size());
+            if (wanted < bytes.size())
+                execute(bytes.data() + wanted, bytes.size() - wanted);
+        }
+        break;
+    }
+    case Mode::Raw:
+        sink_(bytes);
+        break;
+    case Mode::Http:
+        execute(bytes.data(), bytes.size());
+        break;
+    }
+    return state_;
+}
+
+ReplyReader::State ReplyReader::Finish()
+{
+    if (state_ != State::Reading)
+        return state_;
+    switch (mode_) {
+    case Mode::Deciding:
+        // Too short to be a status line: a reply of a few bare bytes.
+        mode_ = Mode::Raw;
+        sink_(std::exchange(head_, QByteArray()));
+        state_ = State::Ended;
+        break;
+    case Mode::Raw:
+        state_ = State::Ended;
+        break;
+    case Mode::Http: {
+        // A body that runs to the close ends here; any other reply that has
+        // not ended was cut short.
+        pause_ = Pause::None;
+        const llhttp_errno_t error = llhttp_finish(&parser_);
+        if (state_ != State::Reading)
+            break;
+        if (error == HPE_PAUSED && pause_ == Pause::MessageComplete && !isInterim(statusCode_)) {
+            if (decoder_.Finish())
+                state_ = State::Ended;
+            else
+                fail(QStringLiteral("The video site's reply could not be read: %1.")
+                         .arg(decoder_.error()));
+        } else {
+            fail(QStringLiteral(
+                "The video site closed the connection before its reply was complete."));
+        }
+        break;
+    }
+    }
+    return state_;
+}
+
+void ReplyReader::execute(const char *data, qsizetype size)
+{
+    const char *at = data;
+    const char *const end = data + size;
+    while (state_ == State::Reading) {
+        pause_ = Pause::None;
+        const llhttp_errno_t error = llhttp_execute(&parser_, at, size_t(end - at));
+        const char *stop = error == HPE_OK ? end : llhttp_get_error_pos(&parser_);
+        if (inHead_ && stop > at) {
+            head_.append(at, stop - at);
+            if (head_.size() > kMaxHeadSize) {
+                fail(QStringLiteral("The video site's reply has a head longer than %1 KiB.")
+                         .arg(kMaxHeadSize / 1024));
+                return;
+            }
+        }
+        if (error == HPE_OK)
+            return;
+        if (error != HPE_PAUSED) {
+            failParsing(error);
+            return;
+        }
+        at = stop;
+        if (pause_ == Pause::HeadersComplete) {
+            headersComplete();
+        } else if (pause_ == Pause::MessageComplete) {
+            if (isInterim(statusCode_)) {
+                inHead_ = true;
+                head_.clear();
+            } else if (decoder_.Finish()) {
+                state_ = State::Ended;
+                return;
+            } else {
+                fail(QStringLiteral("The video site's reply could not be read: %1.")
+                         .arg(decoder_.error()));
+                return;
+            }
+        }
+        llhttp_resume(&parser_);
+    }
+}
+
+void ReplyReader::headersComplete()
+{
+    inHead_ = false;
+    if (isInterim(statusCode_)) {
+        head_.clear();
+        return;
+    }
+    // The head is scanned as it came, like the body after it.
+    sink_(head_);
+    head_.clear();
+    head_.squeeze();
+    decoder_.Start(BodyDecoder::CodingOf(contentEncoding_), sink_);
+}
+
+void ReplyReader::fail(const QString &message)
+{
+    state_ = State::Failed;
+    failure_ = message;
+}
+
+void ReplyReader::failParsing(llhttp_errno_t error)
+{
+    if (error == HPE_USER)
+        return; // a callback has failed and said why
+    const QString reason = QString::fromLatin1(llhttp_get_error_reason(&parser_));
+    if (inHead_)
+        fail(QStringLiteral("The video site's reply is not a valid HTTP response (%1).")
+                 .arg(reason));
+    else if (parser_.flags & F_CHUNKED)
+        fail(
+            QStringLiteral("The video site's reply has damaged chunked framing (%1).").arg(reason));
+    else
+        fail(QStringLiteral("The video site's reply could not be read (%1).").arg(reason));
+}
+
+int ReplyReader::onMessageBegin(llhttp_t *parser)
+{
+    ReplyReader &self = readerOf(parser);
+    self.inHead_ = true;
+    self.statusCode_ = 0;
+    self.reason_.clear();
+    self.location_.clear();
+    self.contentEncoding_.clear();
+    self.field_.clear();
+    self.value_.clear();
+    self.fieldComplete_ = false;
+    return 0;
+}
+
+int ReplyReader::onStatus(llhttp_t *parser, const char *at, size_t length)
+{
+    readerOf(parser).reason_.append(at, qsizetype(length));
+    return 0;
+}
+
+int ReplyReader::onHeaderField(llhttp_t *parser, const char *at, size_t length)
+{
+    ReplyReader &self = readerOf(parser);
+    if (self.fieldComplete_) {
+        self.field_.clear();
+        self.value_.clear();
+        self.fieldComplete_ = false;
+    }
+    self.field_.append(at, qsizetype(length));
+    return 0;
+}
+
+int ReplyReader::onHeaderValue(llhttp_t *parser, const char *at, size_t length)
+{
+    readerOf(parser).value_.append(at, qsizetype(length));
+    return 0;
+}
+
+int ReplyReader::onHeaderValueComplete(llhttp_t *parser)
+{
+    ReplyReader &self = readerOf(parser);
+    self.fieldComplete_ = true;
+    const QByteArray name = self.field_.toLower();
+    if (name == "location") {
+        self.location_ = self.value_.trimmed();
+    } else if (name == "content-encoding") {
+        // Repeated headers make one list.
+        if (!self.contentEncoding_.isEmpty())
+            self.contentEncoding_ += ',';
+        self.contentEncoding_ += self.value_;
+    }
+    return 0;
+}
+
+int ReplyReader::onHeadersComplete(llhttp_t *parser)
+{
+    ReplyReader &self = readerOf(parser);
+    self.statusCode_ = parser->status_code;
+    self.pause_ = Pause::HeadersComplete;
+    return HPE_PAUSED;
+}
+
+int ReplyReader::onBody(llhttp_t *parser, const char *at, size_t length)
+{
+    ReplyReader &self = readerOf(parser);
+    if (self.decoder_.coding() == BodyDecoder::Coding::Unknown) {
+        self.fail(QStringLiteral("The video site's reply is compressed as \"%1\", which this "
+                                 "program cannot read.")
+                      .arg(QString::fromLatin1(self.contentEncoding_.trimmed())));
+        return -1;
+    }
+    if (!self.decoder_.Feed(QByteArrayView(at, qsizetype(length)))) {
+        self.fail(QStringLiteral("The video site's reply could not be read: %1.")
+                      .arg(self.decoder_.error()));
+        return -1;
+    }
+    return 0;
+}
+
+int ReplyReader::onMessageComplete(llhttp_t *parser)
+{
+    readerOf(parser).pause_ = Pause::MessageComplete;
+    return HPE_PAUSED;
+}
+
+} // namespace corvane

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "body_decoder.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <functional>
+#include <llhttp.h>
+
+namespace corvane {
+
+// Reads the info reply as it arrives and hands on what is to be scanned.
+//
+// A reply that starts like an HTTP/1.x status line is read as the HTTP
+// message it is: its head is handed on as it came, then its body with the
+// transfer coding (chunked) and the content coding (gzip, deflate) undone.
+// Interim 1xx responses are skipped. Any other reply is handed on as it came,
+// and ends when the peer closes.
+class ReplyReader {
+public:
+    using Sink = std::function<void(QByteArrayView)>;
+    // A head longer than this is refused, so that a peer cannot make the
+    // program hold a head that never ends.
+    static constexpr qsizetype kMaxHeadSize = 64 * 1024;
+
+    enum class State {
+        Reading,
+        // The whole reply has come.
+        Ended,
+        // It cannot be read; failure() says why.
+        Failed,
+    };
+
+    explicit ReplyReader(Sink sink);
+    ReplyReader(const ReplyReader &) = delete;
+    ReplyReader &operator=(const ReplyReader &) = delete;
+
+    // Forgets the reply read so far, for a new connection.
+    void Reset();
+    // The next bytes of the reply. Bytes after its end are ignored.
+    State Feed(QByteArrayView bytes);
+    // The peer has closed the connection.
+    State Finish();
+
+    State state() const { return state_; }
+    const QString &failure() const { return failure_; }
+    // Whether any byte has come.
+    bool started() const { return started_; }
+    // Whether the reply is an HTTP message; its status line's code, reason
+    // and Location header when it is.
+    bool isHttp() const { return mode_ == Mode::Http; }
+    int statusCode() const { return statusCode_; }
+    const QByteArray &reason() const { return reason_; }
+    const QByteArray &location() const { return location_; }
+
+private:
+    enum class Mode { Deciding, Raw, Http };
+    enum class Pause { None, HeadersComplete, MessageComplete };
+
+    void execute(const char *data, qsizetype size);
+    void headersComplete();
+    void fail(const QString &message);
+    void failParsing(llhttp_errno_t error);
+
+    static int onMessageBegin(llhttp_t *parser);
+    static int onStatus(llhttp_t *parser, const char *at, size_t length);
+    static int onHeaderField(llhttp_t *parser, const char *at, size_t length);
+    static int onHeaderValue(llhttp_t *parser, const char *at, size_t length);
+    static int onHeaderValueComplete(llhttp_t *parser);
+    static int onHeadersComplete(llhttp_t *parser);
+    static int onBody(llhttp_t *parser, const char *at, size_t length);
+    static int onMessageComplete(llhttp_t *parser);
+
+    Sink sink_;
+    llhttp_settings_t settings_;
+    llhttp_t parser_;
+    BodyDecoder decoder_;
+
+    State state_ = State::Reading;
+    Mode mode_ = Mode::Deciding;
+    Pause pause_ = Pause::None;
+    QString failure_;
+    bool started_ = false;
+    bool inHead_ = true;
+    // The current head as it came, and, before the mode is known, the first
+    // bytes of the reply.
+    QByteArray head_;
+    int statusCode_ = 0;
+    QByteArray reason_;
+    QByteArray location_;
+    QByteArray contentEncoding_;
+    // The header being read: its name, and its value so far.
+    QByteArray field_;
+    QByteArray value_;
+    bool fieldComplete_ = false;
+};
+
+} // namespace corvane
