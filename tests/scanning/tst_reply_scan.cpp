@@ -1,6 +1,6 @@
 #include "expected.h"
-#include "link_parsing.h"
 #include "reply_scan.h"
+#include "scan_oracle.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -9,23 +9,6 @@ using namespace corvane;
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// What the whole reply gives, written from the rule itself: the token is the
-// text after the first "&token=" up to the next "&", the title likewise, and
-// both are kept to kMaxFieldLength.
-ScanOutcome oracle(const QString &whole, const QString &videoId)
-{
-    const auto field = [&](const QString &marker) {
-        return SplitPiece(SplitPiece(whole, marker, 1), u"&", 0).left(kMaxFieldLength);
-    };
-    ScanOutcome outcome;
-    outcome.tokenFound = whole.contains(u"&token=");
-    if (outcome.tokenFound)
-        outcome.link = expectedDownloadLink(videoId, field(u"&token="_s),
-                                            whole.contains(u"&title=") ? field(u"&title="_s) : "");
-    outcome.failFound = whole.contains(u"status=fail");
-    return outcome;
-}
 
 // Feeds the reply cut at the given positions. Whenever the scanner calls the
 // link whole, it must be the whole reply's link: no half link, ever.
@@ -138,7 +121,7 @@ void TestReplyScan::piecesGiveTheWholeReplysOutcome()
 {
     QFETCH(QString, reply);
     const QString videoId = QStringLiteral("vid");
-    const ScanOutcome whole = oracle(reply, videoId);
+    const ScanOutcome whole = scanOracle(reply, videoId);
     const ScanOutcome scanned = ScanArrival(reply, videoId);
     QCOMPARE(scanned.tokenFound, whole.tokenFound);
     QCOMPARE(scanned.link, whole.link);
@@ -219,7 +202,7 @@ void TestReplyScan::fieldsAreCutAtTheLimit()
     const QString longToken(kMaxFieldLength + 5000, u'T');
     const QString longTitle(kMaxFieldLength + 1, u'n');
     const QString reply = "&token=" + longToken + "&title=" + longTitle + "&x=status=fail";
-    const ScanOutcome whole = oracle(reply, u"v"_s);
+    const ScanOutcome whole = scanOracle(reply, u"v"_s);
     QCOMPARE(whole.link.size(), expectedDownloadLink("v", "", "").size() + 2 * kMaxFieldLength);
 
     QList<qsizetype> cuts;
