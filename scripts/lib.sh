@@ -39,3 +39,5 @@ RUN_PACKAGES=(fonts-liberation xdg-utils)
 TEST_PACKAGES=(clang-14 libclang-rt-14-dev util-linux iproute2 clang-format-14
     dpkg-dev desktop-file-utils appstream
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64)
+# Real HTTP servers that the reply reader is tested against.
+TEST_PACKAGES+=(nginx lighttpd python3)
