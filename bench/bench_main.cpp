@@ -3,8 +3,10 @@
 // Listens on 127.0.0.1:80: run it as root or in a private network namespace.
 #include "constants.h"
 #include "download_command.h"
+#include "http_bodies.h"
 #include "link_parsing.h"
 #include "loopback_server.h"
+#include "reply_reader.h"
 #include "reply_scan.h"
 #include "tcp_socket.h"
 #include "window_operations.h"
@@ -19,6 +21,7 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -314,6 +317,96 @@ void scanThroughput()
     }
 }
 
+// The reply reader with the scanner behind it, for a body sent plainly, in
+// chunks and gzip-compressed, against what cannot be avoided: searching the
+// plain body for the three markers, and zlib's inflate alone.
+void readerThroughput()
+{
+    constexpr qsizetype kBodySize = 64 * 1024 * 1024;
+    constexpr qsizetype kArrival = 64 * 1024;
+    QByteArray body(kBodySize, '\0');
+    const char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789=%+&";
+    QRandomGenerator random(11);
+    for (char &c : body)
+        c = alphabet[random.bounded(int(sizeof alphabet - 1))];
+    const QByteArray gzipBody = gzipped(body);
+
+    const auto readAll = [&](const QByteArray &reply) {
+        ReplyScanner scanner;
+        ReplyReader reader([&](QByteArrayView piece) { scanner.Feed(piece); });
+        QElapsedTimer clock;
+        clock.start();
+        for (qsizetype at = 0; at < reply.size(); at += kArrival)
+            reader.Feed(QByteArrayView(reply).sliced(at, std::min(kArrival, reply.size() - at)));
+        const double seconds = double(clock.nsecsElapsed()) / 1e9;
+        if (reader.state() != ReplyReader::State::Ended || scanner.linkWhole())
+            std::fprintf(stderr, "reader_throughput: the reply was not read whole\n");
+        return seconds;
+    };
+    const auto searchMarkers = [&] {
+        QElapsedTimer clock;
+        clock.start();
+        int hits = 0;
+        for (const char *marker : {"&token=", "&title=", "status=fail"})
+            hits
+                += memmem(body.constData(), size_t(body.size()), marker, strlen(marker)) != nullptr;
+        const double seconds = double(clock.nsecsElapsed()) / 1e9;
+        if (hits > 0)
+            std::fprintf(stderr, "reader_throughput: a marker in the data\n");
+        return seconds;
+    };
+    const auto inflateAlone = [&] {
+        QElapsedTimer clock;
+        clock.start();
+        z_stream stream{};
+        inflateInit2(&stream, 16 + MAX_WBITS);
+        unsigned char out[16 * 1024];
+        stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(gzipBody.constData()));
+        stream.avail_in = uInt(gzipBody.size());
+        qint64 produced = 0;
+        int result = Z_OK;
+        while (result == Z_OK) {
+            stream.next_out = out;
+            stream.avail_out = sizeof out;
+            result = inflate(&stream, Z_NO_FLUSH);
+            produced += qint64(sizeof out - stream.avail_out);
+        }
+        inflateEnd(&stream);
+        const double seconds = double(clock.nsecsElapsed()) / 1e9;
+        if (produced != body.size())
+            std::fprintf(stderr, "reader_throughput: inflate gave %lld bytes\n", produced);
+        return seconds;
+    };
+
+    const QByteArray plain = httpReply("", body);
+    const QByteArray chunks
+        = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + chunked(body, 8 * 1024);
+    const QByteArray gzip = httpReply("Content-Encoding: gzip\r\n", gzipBody);
+    const struct {
+        const char *name;
+        const QByteArray &reply;
+        std::function<double()> floor;
+    } cases[] = {{"reader_identity", plain, searchMarkers},
+                 {"reader_chunked", chunks, searchMarkers},
+                 {"reader_gzip", gzip, inflateAlone}};
+    for (const auto &c : cases) {
+        QList<double> reader;
+        QList<double> floor;
+        for (int repeat = 0; repeat < 5; ++repeat) {
+            reader << readAll(c.reply);
+            floor << c.floor();
+        }
+        const double megabytes = double(body.size()) / 1e6;
+        const Spread r = spreadOf(reader);
+        const Spread f = spreadOf(floor);
+        // The ratio is the reader's time over the floor's time.
+        std::printf("metric=%s value=%.1f unit=MB/s floor=%.1f ratio=%.3g spread=%.1f..%.1f\n",
+                    c.name, megabytes / r.median, megabytes / f.median, r.median / f.median,
+                    megabytes / r.high, megabytes / r.low);
+        std::fflush(stdout);
+    }
+}
+
 void floodRss(qint64 total)
 {
     ServerThread server(total);
@@ -369,6 +462,8 @@ int main(int argc, char *argv[])
         waitCpu(5);
     if (wanted("scan_throughput"))
         scanThroughput();
+    if (wanted("reader_throughput"))
+        readerThroughput();
     if (wanted("flood_rss"))
         floodRss(1024LL * 1024 * 1024);
     return 0;
