@@ -99,6 +99,14 @@ void DownloadCommand::Winsock_DataArrival(qint64 bytesTotal)
     settleReply();
 }
 
+void DownloadCommand::CloseSocket()
+{
+    pendingRequest_.reset();
+    awaitingReply_ = false;
+    replyTimer_.stop();
+    socket_.Close();
+}
+
 void DownloadCommand::settleReply()
 {
     if (awaitingReply_ && scanner_.linkWhole()) {

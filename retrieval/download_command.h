@@ -45,6 +45,10 @@ public:
     void Winsock_Error(int Number, const QString &Description);
     void Winsock_DataArrival(qint64 bytesTotal);
 
+    // Closes the socket for good, as the window does when it unloads: a
+    // request still waiting and the reply's time-out go with it.
+    void CloseSocket();
+
     // How long the video site may stay silent, once the request has gone out,
     // before the link is on offer.
     void setReplyTimeout(std::chrono::milliseconds timeout) { replyTimer_.setInterval(timeout); }

@@ -24,7 +24,8 @@ enum class Event {
     PeerClose,
     Error,
     NewerCommand,
-    Silence
+    Silence,
+    Unload
 };
 
 const QString kClosedUnanswered
@@ -203,6 +204,12 @@ void TestDownloadCommand::everyStateMeetsEveryEvent_data()
     QTest::newRow("connected, silence")
         << Start::Connected << Event::Silence << false << false << waiting << ""
         << QStringList{kNoAnswerMessage} << false << 1;
+    QTest::newRow("connected, unload: closed, nothing more")
+        << Start::Connected << Event::Unload << true << false << waiting << "" << none << false
+        << 1;
+    QTest::newRow("connecting, unload: nothing is sent")
+        << Start::Connecting << Event::Unload << false << false << waiting << "" << none << false
+        << 0;
     QTest::newRow("connecting, silence is the socket's matter")
         << Start::Connecting << Event::Silence << false << false << waiting << "" << none << true
         << 0;
@@ -265,6 +272,10 @@ void TestDownloadCommand::everyStateMeetsEveryEvent()
         command->Command1_Click();
         break;
     case Event::Silence:
+        QTest::qWait(200);
+        break;
+    case Event::Unload:
+        command->CloseSocket();
         QTest::qWait(200);
         break;
     }
