@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QFocusEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -112,6 +113,7 @@ void Corvane_Downloader::createControls()
     Winsock->setObjectName(QStringLiteral("Winsock"));
     command_ = new DownloadCommand(state_, *Winsock, *this, this);
     connect(Command1, &QPushButton::clicked, command_, &DownloadCommand::Command1_Click);
+    Command1->installEventFilter(this);
 
     Frame1 = new QGroupBox(this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
@@ -188,6 +190,17 @@ void Corvane_Downloader::closeEvent(QCloseEvent *event)
 
 bool Corvane_Downloader::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == Command1 && event->type() == QEvent::KeyPress) {
+        // Enter presses the focused button, as Space does, and a held key
+        // presses it once. It is not the window's default button: Enter in
+        // the text box runs nothing.
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            if (!key->isAutoRepeat())
+                Command1->click();
+            return true;
+        }
+    }
     if (watched == txtRequest && event->type() == QEvent::FocusIn) {
         // Only a move of the focus within the window clears the box; the
         // focus coming back with the window, or from a closed popup such as

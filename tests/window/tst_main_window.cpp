@@ -31,6 +31,8 @@ private slots:
     void focusComingBackKeepsTheText();
     void pastingFromTheContextMenuKeepsTheText();
     void enterAndEscapeRunNothing();
+    void keysOnDownload_data();
+    void keysOnDownload();
     void rejectedLinkShowsTheErrorBox();
 
 private:
@@ -225,6 +227,60 @@ void TestMainWindow::enterAndEscapeRunNothing()
     QCOMPARE(control<QLabel>("Label2")->text(), QString());
     QVERIFY(window_->findChildren<QTcpSocket *>().isEmpty());
     QCOMPARE(box()->text(), QStringLiteral("http://127.0.0.1/watch?v=abc"));
+}
+
+void TestMainWindow::keysOnDownload_data()
+{
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<Qt::Key>("key");
+    QTest::addColumn<int>("repeats");
+    QTest::addColumn<QString>("message"); // of the box the press shows, if any
+
+    const QString empty(kEmptyLinkMessage);
+    QTest::newRow("Return") << "Download" << Qt::Key_Return << 0 << empty;
+    QTest::newRow("keypad Enter") << "Download" << Qt::Key_Enter << 0 << empty;
+    QTest::newRow("Space") << "Download" << Qt::Key_Space << 0 << empty;
+    QTest::newRow("Escape") << "Download" << Qt::Key_Escape << 0 << QString();
+    QTest::newRow("Return held down") << "Download" << Qt::Key_Return << 3 << empty;
+    QTest::newRow("Tab from the text box, then Return")
+        << "box" << Qt::Key_Return << 0 << QString(kInvalidLinkMessage);
+    QTest::newRow("Shift+Tab from the text box, then Space")
+        << "box backwards" << Qt::Key_Space << 0 << QString(kInvalidLinkMessage);
+}
+
+// Enter, Return and Space press the focused Download button once per key
+// press; the box it shows tells what text the command read.
+void TestMainWindow::keysOnDownload()
+{
+    QFETCH(QString, from);
+    QFETCH(Qt::Key, key);
+    QFETCH(int, repeats);
+    QFETCH(QString, message);
+
+    MessageBoxWatcher boxes;
+    if (from != "Download") {
+        QTest::mouseClick(box(), Qt::LeftButton);
+        QTest::keyClicks(box(), "typed");
+        if (from == "box")
+            QTest::keyClick(box(), Qt::Key_Tab);
+        else
+            QTest::keyClick(box(), Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), download());
+        QCOMPARE(box()->text(), QStringLiteral("typed")); // leaving the box keeps the text
+    }
+    const Qt::KeyboardModifiers modifiers
+        = key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier;
+    QTest::keyPress(download(), key, modifiers);
+    for (int i = 0; i < repeats; ++i) {
+        QKeyEvent again(QEvent::KeyPress, key, modifiers, QString(), true);
+        QApplication::sendEvent(download(), &again);
+    }
+    QTest::keyRelease(download(), key, modifiers);
+    QTest::qWait(50);
+
+    QCOMPARE(boxes.seen.size(), message.isEmpty() ? 0 : 1);
+    if (!message.isEmpty())
+        QCOMPARE(boxes.seen[0].text, message);
 }
 
 void TestMainWindow::rejectedLinkShowsTheErrorBox()
