@@ -112,7 +112,7 @@ void Corvane_Downloader::createControls()
     Winsock = new TcpSocket(this);
     Winsock->setObjectName(QStringLiteral("Winsock"));
     command_ = new DownloadCommand(state_, *Winsock, *this, this);
-    connect(Command1, &QPushButton::clicked, command_, &DownloadCommand::Command1_Click);
+    connect(Command1, &QPushButton::clicked, this, &Corvane_Downloader::pressDownload);
     Command1->installEventFilter(this);
 
     Frame1 = new QGroupBox(this);
@@ -148,6 +148,16 @@ void Corvane_Downloader::createControls()
     // Tab order follows the tab indexes; only these two take the focus.
     setTabOrder(Command1, txtRequest);
     Command1->setFocus();
+}
+
+void Corvane_Downloader::pressDownload()
+{
+    // The error box is modal, yet a press can still reach the button while it
+    // is open (an accessibility action, a delayed animateClick): it does
+    // nothing, rather than open a second box inside the first.
+    if (errorBox_)
+        return;
+    command_->Command1_Click();
 }
 
 QString Corvane_Downloader::RequestText() const

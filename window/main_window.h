@@ -51,6 +51,9 @@ private:
     void txtRequest_GotFocus();
     void Label1_Click();
 
+    // What the Download button runs.
+    void pressDownload();
+
     DownloadState state_;
     TcpSocket *Winsock = nullptr;
     DownloadCommand *command_ = nullptr;

@@ -2,6 +2,7 @@
 #include "main_window.h"
 #include "message_box_watcher.h"
 
+#include <QAccessible>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QGroupBox>
@@ -34,6 +35,8 @@ private slots:
     void keysOnDownload_data();
     void keysOnDownload();
     void rejectedLinkShowsTheErrorBox();
+    void noDownloadWhileTheErrorBoxIsOpen_data();
+    void noDownloadWhileTheErrorBoxIsOpen();
 
 private:
     template <typename T>
@@ -294,6 +297,61 @@ void TestMainWindow::rejectedLinkShowsTheErrorBox()
     QCOMPARE(boxes.seen[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QCOMPARE(control<QLabel>("Label2")->text(), QString());
     QVERIFY(!control<QLabel>("Label1")->isVisible());
+}
+
+void TestMainWindow::noDownloadWhileTheErrorBoxIsOpen_data()
+{
+    QTest::addColumn<QString>("press");
+    QTest::newRow("animateClick") << "animateClick";
+    QTest::newRow("click") << "click";
+    QTest::newRow("accessibility press action") << "accessibility";
+}
+
+// The box is modal, yet some presses still reach the button: they run no
+// second command and open no second box inside the first.
+void TestMainWindow::noDownloadWhileTheErrorBoxIsOpen()
+{
+    QFETCH(QString, press);
+
+    MessageBoxWatcher boxes;
+    int nestedBoxes = 0;
+    boxes.beforeAnswer = [&] {
+        if (boxes.seen.size() != 1)
+            return;
+        // A box opened inside this one is closed by a timer of its own: the
+        // watcher's timer does not fire again while it runs this.
+        QWidget *first = QApplication::activeModalWidget();
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, this, [&] {
+            if (QWidget *other = QApplication::activeModalWidget(); other && other != first) {
+                ++nestedBoxes;
+                other->close();
+            }
+        });
+        closer.start(20);
+        box()->setText(QStringLiteral("no link")); // a command would show a box at once
+        if (press == "animateClick") {
+            download()->animateClick();
+        } else if (press == "click") {
+            download()->click();
+        } else {
+            QAccessibleInterface *button = QAccessible::queryAccessibleInterface(download());
+            button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        }
+        QTest::qWait(300);
+    };
+    QTest::mouseClick(download(), Qt::LeftButton);
+    QCOMPARE(boxes.seen.size(), 1);
+    QCOMPARE(boxes.seen[0].text, QString(kEmptyLinkMessage));
+    QCOMPARE(nestedBoxes, 0);
+    QCOMPARE(control<QLabel>("Label2")->text(), QString());
+    QVERIFY(window_->findChildren<QTcpSocket *>().isEmpty());
+
+    // Once the box is closed, Download runs again.
+    boxes.beforeAnswer = nullptr;
+    QTest::mouseClick(download(), Qt::LeftButton);
+    QCOMPARE(boxes.seen.size(), 2);
+    QCOMPARE(boxes.seen[1].text, QString(kInvalidLinkMessage));
 }
 
 QTEST_MAIN(TestMainWindow)
