@@ -9,9 +9,14 @@
 
 namespace corvane {
 
+LifecycleCalls LifecycleCalls::platform()
+{
+    return {&style::InitStyles, &platform::SuppressFaultDialog};
+}
+
 void Corvane_Downloader::Form_Initialize()
 {
-    style::InitStyles();
+    calls_.InitStyles();
 }
 
 void Corvane_Downloader::Form_Load()
@@ -26,7 +31,7 @@ void Corvane_Downloader::Form_Unload()
 
 void Corvane_Downloader::Form_Terminate()
 {
-    platform::SuppressFaultDialog();
+    calls_.SuppressFaultDialog();
 }
 
 void Corvane_Downloader::txtRequest_GotFocus()

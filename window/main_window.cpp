@@ -12,6 +12,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <utility>
+
 namespace corvane {
 
 namespace {
@@ -71,7 +73,13 @@ QLabel *makeLabel(QLabel *label, const QRect &geometry, const QFont &font, Qt::A
 } // namespace
 
 Corvane_Downloader::Corvane_Downloader(QWidget *parent)
+    : Corvane_Downloader(LifecycleCalls::platform(), parent)
+{
+}
+
+Corvane_Downloader::Corvane_Downloader(LifecycleCalls calls, QWidget *parent)
     : QWidget(parent)
+    , calls_(std::move(calls))
 {
     Form_Initialize();
     createControls();
@@ -80,6 +88,11 @@ Corvane_Downloader::Corvane_Downloader(QWidget *parent)
 
 Corvane_Downloader::~Corvane_Downloader()
 {
+    // The command first, then the socket it drives, while the state and the
+    // window they use are still whole; ~QWidget would delete them only after
+    // both.
+    delete std::exchange(command_, nullptr);
+    delete std::exchange(Winsock, nullptr);
     Form_Terminate();
 }
 

@@ -8,6 +8,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
+
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -18,6 +20,17 @@ namespace corvane {
 
 class ClickableLabel;
 
+// The platform calls of the window's start and end: the real ones unless a
+// test puts its own.
+struct LifecycleCalls {
+    // Starts the common controls (style::InitStyles); the result is not used.
+    std::function<bool()> InitStyles;
+    // No fault dialog from now on (platform::SuppressFaultDialog).
+    std::function<void()> SuppressFaultDialog;
+
+    static LifecycleCalls platform();
+};
+
 // The program's only window: a text box for the video link, the Download
 // button, the status line and the link label. It owns the socket and the
 // download state for the whole run.
@@ -26,6 +39,7 @@ class Corvane_Downloader final : public QWidget, public WindowOperations {
 
 public:
     explicit Corvane_Downloader(QWidget *parent = nullptr);
+    explicit Corvane_Downloader(LifecycleCalls calls, QWidget *parent = nullptr);
     ~Corvane_Downloader() override;
 
     const DownloadState &downloadState() const { return state_; }
@@ -54,7 +68,10 @@ private:
     // What the Download button runs.
     void pressDownload();
 
+    LifecycleCalls calls_;
     DownloadState state_;
+    // Children of the window, but deleted first by its destructor: the
+    // command works on the socket, on state_ and on this window.
     TcpSocket *Winsock = nullptr;
     DownloadCommand *command_ = nullptr;
 

@@ -1,6 +1,9 @@
+#include "download_command.h"
 #include "link_parsing.h"
 #include "main_window.h"
 #include "message_box_watcher.h"
+#include "platform.h"
+#include "style.h"
 
 #include <QAccessible>
 #include <QClipboard>
@@ -37,6 +40,7 @@ private slots:
     void rejectedLinkShowsTheErrorBox();
     void noDownloadWhileTheErrorBoxIsOpen_data();
     void noDownloadWhileTheErrorBoxIsOpen();
+    void startAndEndReachThePlatform();
 
 private:
     template <typename T>
@@ -352,6 +356,42 @@ void TestMainWindow::noDownloadWhileTheErrorBoxIsOpen()
     QTest::mouseClick(download(), Qt::LeftButton);
     QCOMPARE(boxes.seen.size(), 2);
     QCOMPARE(boxes.seen[1].text, QString(kInvalidLinkMessage));
+}
+
+// Form_Initialize and Form_Terminate reach their platform calls, and the
+// command and the socket go before the window and the state they work on.
+void TestMainWindow::startAndEndReachThePlatform()
+{
+    const LifecycleCalls real = LifecycleCalls::platform();
+    QVERIFY(*real.InitStyles.target<bool (*)()>() == &style::InitStyles);
+    QVERIFY(*real.SuppressFaultDialog.target<void (*)()>() == &platform::SuppressFaultDialog);
+
+    QStringList log;
+    LifecycleCalls calls;
+    calls.InitStyles = [&] {
+        log << QStringLiteral("InitStyles");
+        return false; // not looked at
+    };
+    calls.SuppressFaultDialog = [&] {
+        log << QStringLiteral("SuppressFaultDialog");
+    };
+    auto *window = new Corvane_Downloader(calls);
+    QCOMPARE(log, QStringList{QStringLiteral("InitStyles")});
+    QVERIFY(!window->downloadState().Connected);
+
+    const auto noteGone = [&](const char *what) {
+        return [&log, window, what](QObject *gone) {
+            const bool whole = qobject_cast<Corvane_Downloader *>(gone->parent()) == window
+                               && window->findChild<QLineEdit *>(QStringLiteral("txtRequest"));
+            log << QStringLiteral("%1 gone, window %2").arg(what, whole ? "whole" : "in pieces");
+        };
+    };
+    connect(window->findChild<DownloadCommand *>(), &QObject::destroyed, noteGone("command"));
+    connect(window->findChild<QObject *>(QStringLiteral("Winsock")), &QObject::destroyed,
+            noteGone("socket"));
+    delete window;
+    QCOMPARE(log, QStringList({"InitStyles", "command gone, window whole",
+                               "socket gone, window whole", "SuppressFaultDialog"}));
 }
 
 QTEST_MAIN(TestMainWindow)
