@@ -1,12 +1,23 @@
 #include "clickable_label.h"
 
+#include <QGuiApplication>
 #include <QMouseEvent>
+#include <QStyleHints>
 
 namespace corvane {
 
 void ClickableLabel::mousePressEvent(QMouseEvent *event)
 {
-    pressed_ = event->button() == Qt::LeftButton;
+    // The second press of a double click comes here too, as a double-click
+    // event; the third of a triple click as a plain press.
+    pressed_ = false;
+    if (event->button() == Qt::LeftButton) {
+        const quint64 interval = quint64(QGuiApplication::styleHints()->mouseDoubleClickInterval());
+        const bool continues = event->type() == QEvent::MouseButtonDblClick
+                               || (lastPress_ && event->timestamp() - *lastPress_ < interval);
+        pressed_ = !continues;
+        lastPress_ = event->timestamp();
+    }
     QLabel::mousePressEvent(event);
 }
 

@@ -2,9 +2,13 @@
 
 #include <QLabel>
 
+#include <optional>
+
 namespace corvane {
 
 // A label that reports a click: a left-button press and release inside it.
+// A double or triple click is one click: a press that follows the previous
+// one within the system's double-click interval only continues it.
 class ClickableLabel final : public QLabel {
     Q_OBJECT
 
@@ -20,6 +24,8 @@ protected:
 
 private:
     bool pressed_ = false;
+    // The time stamp of the last left-button press, while one was seen.
+    std::optional<quint64> lastPress_;
 };
 
 } // namespace corvane

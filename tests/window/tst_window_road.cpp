@@ -18,6 +18,17 @@
 
 using namespace corvane;
 
+namespace {
+
+// A whole reply: the token and the title each end at an '&'.
+const QByteArray kWholeBody = "status=ok&token=AB%3D&title=My+Clip&length_seconds=10";
+const QByteArray kWholeReply = "HTTP/1.1 200 OK\r\n"
+                               "Content-Type: application/x-www-form-urlencoded\r\n"
+                               "Content-Length: "
+                               + QByteArray::number(kWholeBody.size()) + "\r\n\r\n" + kWholeBody;
+
+} // namespace
+
 // The whole program in one window against a server on 127.0.0.1:80, driven
 // by clicks and keys.
 class TestWindowRoad : public QObject {
@@ -28,6 +39,8 @@ private slots:
     void cleanup();
 
     void wholeRoad();
+    void clicksOnTheLink_data();
+    void clicksOnTheLink();
     void errorBoxes_data();
     void errorBoxes();
     void closingTheWindow_data();
@@ -36,6 +49,8 @@ private slots:
 private:
     // Clicks into the box, types the link and presses Download.
     void download(const QString &link);
+    // Downloads "abc" and answers with kWholeReply: the Answered state.
+    void offerLink();
     QLabel *label(const char *name) { return window_->findChild<QLabel *>(name); }
 
     Corvane_Downloader *window_ = nullptr;
@@ -102,6 +117,53 @@ void TestWindowRoad::wholeRoad()
     download(QStringLiteral("http://127.0.0.1/watch?v=next"));
     QVERIFY(!label("Label1")->isVisible());
     QCOMPARE(label("Label2")->text(), QString(kWaitingCaption));
+}
+
+void TestWindowRoad::offerLink()
+{
+    download(QStringLiteral("http://127.0.0.1/watch?v=abc"));
+    QTRY_VERIFY_WITH_TIMEOUT(server_->received.value(0).endsWith("\r\n\r\n"), 5000);
+    server_->latest()->write(kWholeReply);
+    QTRY_VERIFY_WITH_TIMEOUT(label("Label1")->isVisible(), 5000);
+    QCOMPARE(window_->downloadState().DownloadLink,
+             expectedDownloadLink("abc", "AB%3D", "My+Clip"));
+}
+
+void TestWindowRoad::clicksOnTheLink_data()
+{
+    QTest::addColumn<QList<int>>("presses"); // ms after the first
+    QTest::addColumn<int>("opened");
+
+    QTest::newRow("one click") << QList<int>{0} << 1;
+    QTest::newRow("double click") << QList<int>{0, 150} << 1;
+    QTest::newRow("triple click") << QList<int>{0, 150, 300} << 1;
+    QTest::newRow("two clicks a second apart") << QList<int>{0, 1000} << 2;
+    QTest::newRow("two double clicks a second apart") << QList<int>{0, 150, 1000, 1150} << 2;
+}
+
+// Presses and releases go through the window system's input as a mouse's
+// would, so Qt itself makes the double-click events.
+void TestWindowRoad::clicksOnTheLink()
+{
+    QFETCH(QList<int>, presses);
+    QFETCH(int, opened);
+
+    offerLink();
+    QWindow *window = window_->windowHandle();
+    const QPoint at = label("Label1")->geometry().center();
+    const QPointF global = window->mapToGlobal(QPointF(at));
+    const int start = QTest::lastMouseTimestamp + 1000;
+    for (const int press : std::as_const(presses)) {
+        qt_handleMouseEvent(window, at, global, Qt::LeftButton, Qt::LeftButton,
+                            QEvent::MouseButtonPress, Qt::NoModifier, start + press);
+        qt_handleMouseEvent(window, at, global, Qt::NoButton, Qt::LeftButton,
+                            QEvent::MouseButtonRelease, Qt::NoModifier, start + press + 50);
+        QCoreApplication::processEvents();
+    }
+    QTest::lastMouseTimestamp = start + presses.last() + 1000;
+    QCOMPARE(catcher_->opened.size(), opened);
+    for (const QUrl &url : std::as_const(catcher_->opened))
+        QCOMPARE(url.toEncoded(), window_->downloadState().DownloadLink.toLatin1());
 }
 
 void TestWindowRoad::errorBoxes_data()
