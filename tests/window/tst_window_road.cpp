@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <memory>
@@ -41,6 +42,7 @@ private slots:
     void wholeRoad();
     void clicksOnTheLink_data();
     void clicksOnTheLink();
+    void socketErrorWithALinkOnOffer();
     void errorBoxes_data();
     void errorBoxes();
     void closingTheWindow_data();
@@ -166,6 +168,35 @@ void TestWindowRoad::clicksOnTheLink()
         QCOMPARE(url.toEncoded(), window_->downloadState().DownloadLink.toLatin1());
 }
 
+// A failure the socket reports after the link came: the box shows it, the
+// connection is closed and the link stays on offer.
+void TestWindowRoad::socketErrorWithALinkOnOffer()
+{
+    offerLink();
+    QTcpSocket *connection = nullptr;
+    for (QTcpSocket *socket : window_->findChildren<QTcpSocket *>()) {
+        if (socket->state() == QAbstractSocket::ConnectedState)
+            connection = socket;
+    }
+    QVERIFY(connection);
+
+    MessageBoxWatcher boxes;
+    // Connecting a connected socket is an error Qt reports on that socket.
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("connectToHost.. called when already"));
+    connection->connectToHost(QHostAddress::LocalHost, kRemotePort);
+    QTRY_COMPARE(boxes.seen.size(), 1);
+    QCOMPARE(boxes.seen[0].title, QStringLiteral("ERROR"));
+    QCOMPARE(boxes.seen[0].text,
+             QStringLiteral("Trying to connect while connection is in progress"));
+    QTRY_VERIFY_WITH_TIMEOUT(server_->latest()->state() != QAbstractSocket::ConnectedState, 5000);
+    QVERIFY(label("Label1")->isVisible());
+    QCOMPARE(label("Label2")->text(), QString(kLinkFoundCaption));
+    QVERIFY(!window_->downloadState().Connected);
+
+    QTest::mouseClick(label("Label1"), Qt::LeftButton);
+    QCOMPARE(catcher_->opened.size(), 1);
+}
+
 void TestWindowRoad::errorBoxes_data()
 {
     QTest::addColumn<QString>("link");
@@ -211,16 +242,18 @@ void TestWindowRoad::errorBoxes()
 
 void TestWindowRoad::closingTheWindow_data()
 {
-    QTest::addColumn<bool>("connected");
-    QTest::newRow("while a reply is awaited") << true;
-    QTest::newRow("while connecting") << false;
+    QTest::addColumn<QString>("when");
+    QTest::newRow("while a reply is awaited") << "awaiting";
+    QTest::newRow("while connecting") << "connecting";
+    QTest::newRow("with a link on offer") << "answered";
 }
 
 // Closing lets the connection go at once, nothing more is sent, and the
 // program's last window is gone.
 void TestWindowRoad::closingTheWindow()
 {
-    QFETCH(bool, connected);
+    QFETCH(QString, when);
+    const bool connected = when != "connecting";
     std::optional<HangingListener> hanging;
     if (!connected) {
         delete server_;
@@ -228,9 +261,13 @@ void TestWindowRoad::closingTheWindow()
         hanging.emplace(kRemotePort);
         QVERIFY(hanging->isReady());
     }
-    download(QStringLiteral("http://127.0.0.1/watch?v=abc"));
-    if (connected)
-        QTRY_VERIFY_WITH_TIMEOUT(server_->received.value(0).endsWith("\r\n\r\n"), 5000);
+    if (when == "answered") {
+        offerLink();
+    } else {
+        download(QStringLiteral("http://127.0.0.1/watch?v=abc"));
+        if (connected)
+            QTRY_VERIFY_WITH_TIMEOUT(server_->received.value(0).endsWith("\r\n\r\n"), 5000);
+    }
     QTest::qWait(50);
 
     QElapsedTimer clock;
