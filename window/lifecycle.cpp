@@ -26,7 +26,9 @@ void Corvane_Downloader::Form_Load()
 
 void Corvane_Downloader::Form_Unload()
 {
-    Winsock->Close();
+    // Through the command, so that the request it holds and the reply's
+    // time-out go with the connection.
+    command_->CloseSocket();
 }
 
 void Corvane_Downloader::Form_Terminate()
