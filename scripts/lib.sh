@@ -41,3 +41,4 @@ TEST_PACKAGES=(clang-14 libclang-rt-14-dev util-linux iproute2 clang-format-14
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64)
 # Real HTTP servers that the reply reader is tested against.
 TEST_PACKAGES+=(nginx lighttpd python3)
+BENCH_PACKAGES=(wrk nginx)  # bench/standin-load: the stand-in under load against nginx
