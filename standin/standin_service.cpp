@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <memory>
+
 namespace standin {
 
 namespace {
@@ -75,8 +77,8 @@ HttpResponse StandinService::download(const HttpRequest &request) const
         return htmlPage(403, "Forbidden",
                         "This download link is not valid: its token does not match the video. "
                         "Ask for the video's info again to get a fresh link.");
-    QFile file(video->path);
-    if (!file.open(QIODevice::ReadOnly))
+    auto file = std::make_shared<QFile>(video->path);
+    if (!file->open(QIODevice::ReadOnly))
         return htmlPage(404, "Not Found", "The video's file is missing.");
 
     const QString name = safeFileName(video->title, QFileInfo(video->path).suffix());
@@ -88,8 +90,7 @@ HttpResponse StandinService::download(const HttpRequest &request) const
     response.headers << std::pair{QByteArray("Content-Disposition"),
                                   "attachment; filename=\"" + ascii + "\"; filename*=UTF-8''"
                                       + name.toUtf8().toPercentEncoding()};
-    response.headers << std::pair{QByteArray("Accept-Ranges"), QByteArray("bytes")};
-    response.body = file.readAll();
+    response.file = std::move(file);
     return response;
 }
 

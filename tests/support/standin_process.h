@@ -7,10 +7,18 @@
 // The real corvane-standin, started for one test and stopped with it.
 class StandinProcess {
 public:
-    explicit StandinProcess(const QStringList &arguments)
+    // launcher: a program that runs it in the same process, such as
+    // {"prlimit", "--nofile=64:64"}.
+    explicit StandinProcess(const QStringList &arguments, const QStringList &launcher = {})
     {
-        process.setProgram(QStringLiteral(CORVANE_STANDIN_PATH));
-        process.setArguments(arguments);
+        if (launcher.isEmpty()) {
+            process.setProgram(QStringLiteral(CORVANE_STANDIN_PATH));
+            process.setArguments(arguments);
+        } else {
+            process.setProgram(launcher.first());
+            process.setArguments(launcher.mid(1) + QStringList{QStringLiteral(CORVANE_STANDIN_PATH)}
+                                 + arguments);
+        }
         process.start();
     }
     ~StandinProcess()

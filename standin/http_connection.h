@@ -1,0 +1,104 @@
+#pragma once
+
+#include "http_server.h"
+
+#include <QHostAddress>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <llhttp.h>
+
+namespace standin {
+
+// One client connection, on the descriptor the listener accepted. It parses
+// one request at a time with llhttp (no lenient flag set) and reads nothing
+// further until that request's answer is sent; the answer's head and body
+// go out from a block buffer shared by all connections, so a connection
+// holds only the part of its answer the socket has not taken yet: its head
+// and small body, or its place in the file.
+//
+// Qt's own socket class is not used for the connection because it closes the
+// descriptor as soon as it reads the end of the client's data, dropping the
+// answer not yet sent; a client that half-closes after its request must
+// still get it.
+class HttpConnection final : public QObject {
+    Q_OBJECT
+
+public:
+    HttpConnection(int descriptor, const HttpServer::Handler &handler, QObject *parent);
+    ~HttpConnection() override;
+
+signals:
+    // The descriptor is closed; the connection may be deleted.
+    void closed();
+
+private:
+    enum class Phase {
+        Reading,   // waiting for (the rest of) a request
+        Writing,   // sending an answer; nothing is read
+        Lingering, // the answer said close: reading what the client still sends
+        Closed,
+    };
+
+    static int onMessageBegin(llhttp_t *parser);
+    static int onUrl(llhttp_t *parser, const char *at, size_t length);
+    static int onHeaderField(llhttp_t *parser, const char *at, size_t length);
+    static int onHeaderFieldComplete(llhttp_t *parser);
+    static int onHeaderValue(llhttp_t *parser, const char *at, size_t length);
+    static int onHeadersComplete(llhttp_t *parser);
+    static int onMessageComplete(llhttp_t *parser);
+    static const llhttp_settings_t *settings();
+
+    bool countHead(size_t length);
+    void readable();
+    void writable();
+    void timedOut();
+    void feed(const char *data, qsizetype length);
+    void continueReading();
+    void endOfInput();
+    void answerRequest(bool upgrade);
+    void refuse(int status, const QByteArray &explanation,
+                QList<std::pair<QByteArray, QByteArray>> headers = {});
+    void answer(HttpResponse response, const HttpRequest &request);
+    bool flush();
+    void finishAnswer();
+    void closeGracefully();
+    void closeNow();
+
+    int descriptor_;
+    const HttpServer::Handler &handler_;
+    QHostAddress localAddress_;
+    quint16 localPort_ = 0;
+    QSocketNotifier readNotifier_;
+    QSocketNotifier writeNotifier_;
+    QTimer timer_;
+    llhttp_t parser_;
+    Phase phase_ = Phase::Reading;
+    bool endOfInput_ = false;
+    bool inMessage_ = false;
+    bool closeAfterAnswer_ = false;
+    // Received and not parsed yet: what follows a request the answer of which
+    // is still being sent.
+    QByteArray pending_;
+
+    // The request being parsed.
+    QByteArray url_;
+    QByteArray field_;
+    QByteArray value_;
+    bool fieldDone_ = false;
+    QList<std::pair<QByteArray, QByteArray>> fields_;
+    qsizetype headSize_ = 0;
+    int refusal_ = 0;
+    QByteArray refusalText_;
+
+    // The answer being sent: out_ from outSent_ on, then fileRemaining_ bytes
+    // of file_ from fileOffset_.
+    QByteArray out_;
+    qsizetype outSent_ = 0;
+    std::shared_ptr<QFile> file_;
+    qint64 fileOffset_ = 0;
+    qint64 fileRemaining_ = 0;
+    qint64 discarded_ = 0;
+};
+
+} // namespace standin
