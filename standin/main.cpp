@@ -116,8 +116,11 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    // The links to paste, with the port of the first address unless it is 80.
+    const QByteArray host = server.port() == 80 ? QByteArray("localhost")
+                                                : "localhost:" + QByteArray::number(server.port());
     for (const standin::Video &video : catalog.videos())
-        std::printf("http://localhost/watch?v=%s\t%s\n", video.id.constData(),
+        std::printf("http://%s/watch?v=%s\t%s\n", host.constData(), video.id.constData(),
                     video.title.toUtf8().constData());
     std::printf("listening on %s\n", qPrintable(server.addresses().join(u", ")));
     std::fflush(stdout);

@@ -195,6 +195,7 @@ private slots:
     void init();
     void cleanup();
 
+    void printsLinksToPaste_data();
     void printsLinksToPaste();
     void videoInfo_data();
     void videoInfo();
@@ -266,12 +267,30 @@ QByteArray TestStandin::token(const QByteArray &id, quint16 port)
     return match.captured(1).toLatin1();
 }
 
+void TestStandin::printsLinksToPaste_data()
+{
+    QTest::addColumn<QString>("listen");
+    QTest::addColumn<QByteArray>("host");
+
+    QTest::newRow("port 80") << QStringLiteral("127.0.0.1:80") << QByteArray("localhost");
+    QTest::newRow("another port") << QStringLiteral("127.0.0.1:0") << QByteArray("localhost:PORT");
+}
+
 void TestStandin::printsLinksToPaste()
 {
-    QCOMPARE(standin_->output, "http://localhost/watch?v=Demo1Clip01\tCorvane demo clip\n"
-                               "http://localhost/watch?v=CafeParis42\tCaf\xc3\xa9 de Paris\n"
-                               "listening on 127.0.0.1:"
-                                   + QByteArray::number(standin_->port()) + "\n");
+    QFETCH(QString, listen);
+    QFETCH(QByteArray, host);
+
+    StandinProcess standin({QStringLiteral("--listen"), listen});
+    QVERIFY2(standin.waitUntilListening(), standin.process.readAllStandardError().constData());
+    host.replace("PORT", QByteArray::number(standin.port()));
+    QCOMPARE(standin.output, "http://" + host
+                                 + "/watch?v=Demo1Clip01\tCorvane demo clip\n"
+                                   "http://"
+                                 + host
+                                 + "/watch?v=CafeParis42\tCaf\xc3\xa9 de Paris\n"
+                                   "listening on 127.0.0.1:"
+                                 + QByteArray::number(standin.port()) + "\n");
 }
 
 void TestStandin::videoInfo_data()
