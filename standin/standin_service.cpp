@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <memory>
 
@@ -30,17 +31,26 @@ QString safeFileName(const QString &title, const QString &suffix)
 {
     QString name;
     for (const QChar c : title) {
-        if (c.category() == QChar::Other_Control || c == u'/' || c == u'\\' || c == u':'
-            || c == u'"')
+        if (c.category() == QChar::Other_Control || QStringView(u"/\\:\"<>|?*").contains(c))
             name += u'_';
         else
             name += c;
     }
+    // Windows drops trailing dots and spaces, and leading dots hide a file.
     name = name.trimmed();
     while (name.startsWith(u'.'))
         name.remove(0, 1);
+    while (name.endsWith(u'.') || name.endsWith(u' '))
+        name.chop(1);
     if (name.isEmpty())
         name = QStringLiteral("video");
+    // CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices on Windows, also
+    // with an extension ("con.txt", "LPT1 .webm").
+    static const QRegularExpression reserved(
+        QStringLiteral("^(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9])\\s*(\\.|$)"),
+        QRegularExpression::CaseInsensitiveOption);
+    if (reserved.match(name).hasMatch())
+        name.prepend(u'_');
     return name + u'.' + suffix;
 }
 

@@ -25,7 +25,9 @@ private:
     const Catalog &catalog_;
 };
 
-// A file name for the title: no path separators, no control characters.
+// A file name for the title that every system takes as it is: no path
+// separators, control characters or other characters Windows refuses, no
+// trailing dot or space, no Windows device name.
 QString safeFileName(const QString &title, const QString &suffix);
 
 } // namespace standin

@@ -208,6 +208,7 @@ private slots:
     void rawRequests();
     void staysFlatUnderAbuse_data();
     void staysFlatUnderAbuse();
+    void fileNamesAreMadeSafe_data();
     void fileNamesAreMadeSafe();
     void stopsCleanlyOnSignals_data();
     void stopsCleanlyOnSignals();
@@ -740,13 +741,43 @@ void TestStandin::staysFlatUnderAbuse()
     QCOMPARE(standin->process.state(), QProcess::Running);
 }
 
+void TestStandin::fileNamesAreMadeSafe_data()
+{
+    QTest::addColumn<QByteArray>("title");
+    QTest::addColumn<QByteArray>("ascii");
+    QTest::addColumn<QByteArray>("utf8");
+
+    QTest::newRow("separators, control bytes, quotes")
+        << QByteArray("../..\\etc/pass\x01wd: \"x\"") << QByteArray("_.._etc_pass_wd_ _x_.webm")
+        << QByteArray("_.._etc_pass_wd_%20_x_.webm");
+    QTest::newRow("characters Windows refuses")
+        << QByteArray("a<b>c|d?e*f") << QByteArray("a_b_c_d_e_f.webm")
+        << QByteArray("a_b_c_d_e_f.webm");
+    QTest::newRow("device name") << QByteArray("CON") << QByteArray("_CON.webm")
+                                 << QByteArray("_CON.webm");
+    QTest::newRow("device name with an extension")
+        << QByteArray("lpt1.txt") << QByteArray("_lpt1.txt.webm") << QByteArray("_lpt1.txt.webm");
+    QTest::newRow("device name, other case, space")
+        << QByteArray("Com9 .x") << QByteArray("_Com9 .x.webm") << QByteArray("_Com9%20.x.webm");
+    QTest::newRow("longer than a device name")
+        << QByteArray("CONSOLE") << QByteArray("CONSOLE.webm") << QByteArray("CONSOLE.webm");
+    QTest::newRow("trailing dots and spaces")
+        << QByteArray("name. . .") << QByteArray("name.webm") << QByteArray("name.webm");
+    QTest::newRow("nothing left") << QByteArray(" ... ") << QByteArray("video.webm")
+                                  << QByteArray("video.webm");
+}
+
 void TestStandin::fileNamesAreMadeSafe()
 {
+    QFETCH(QByteArray, title);
+    QFETCH(QByteArray, ascii);
+    QFETCH(QByteArray, utf8);
+
     QTemporaryDir media;
     QVERIFY(media.isValid());
     QFile list(media.filePath(QStringLiteral("catalog.tsv")));
     QVERIFY(list.open(QIODevice::WriteOnly));
-    list.write("Nasty000001\t1\tclip.webm\t../..\\etc/pass\x01wd: \"x\"\n");
+    list.write("Nasty000001\t1\tclip.webm\t" + title + '\n');
     list.close();
     QVERIFY(QFile::copy(QStringLiteral(CORVANE_STANDIN_CATALOG "/corvane-demo.webm"),
                         media.filePath(QStringLiteral("clip.webm"))));
@@ -759,8 +790,7 @@ void TestStandin::fileNamesAreMadeSafe()
         = get("/download/index.php?video_id=Nasty000001&id=" + token("Nasty000001") + "&n=x");
     QCOMPARE(reply.status, 200);
     QCOMPARE(reply.headers.value("content-disposition"),
-             "attachment; filename=\"_.._etc_pass_wd_ _x_.webm\"; "
-             "filename*=UTF-8''_.._etc_pass_wd_%20_x_.webm");
+             "attachment; filename=\"" + ascii + "\"; filename*=UTF-8''" + utf8);
 }
 
 void TestStandin::stopsCleanlyOnSignals_data()
