@@ -2,27 +2,27 @@
 
 #ifdef _WIN32
 
-#include <commctrl.h>
 #include <shellapi.h>
 
 namespace corvane::win {
 
-bool InitCommonControls()
+bool InitCommonControls(InitCommonControlsExFunction initCommonControlsEx)
 {
-    // Loaded by name so that a missing library or entry point yields false
-    // instead of a failure to start.
-    const HMODULE comctl = LoadLibraryW(L"comctl32.dll");
-    if (!comctl)
-        return false;
-    using InitCommonControlsExFunction = BOOL(WINAPI *)(const INITCOMMONCONTROLSEX *);
-    const auto init = reinterpret_cast<InitCommonControlsExFunction>(
-        reinterpret_cast<void *>(GetProcAddress(comctl, "InitCommonControlsEx")));
-    if (!init)
-        return false;
+    if (!initCommonControlsEx) {
+        // Loaded by name so that a missing library or entry point yields
+        // false instead of a failure to start.
+        const HMODULE comctl = LoadLibraryW(L"comctl32.dll");
+        if (!comctl)
+            return false;
+        initCommonControlsEx = reinterpret_cast<InitCommonControlsExFunction>(
+            reinterpret_cast<void *>(GetProcAddress(comctl, "InitCommonControlsEx")));
+        if (!initCommonControlsEx)
+            return false;
+    }
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls; // 8
     controls.dwICC = ICC_USEREX_CLASSES;
-    init(&controls);
+    initCommonControlsEx(&controls);
     return true;
 }
 

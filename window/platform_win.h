@@ -5,14 +5,18 @@
 #ifdef _WIN32
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
 
 namespace corvane::win {
 
 using ShellExecuteFunction = HINSTANCE(WINAPI *)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
+using InitCommonControlsExFunction = BOOL(WINAPI *)(const INITCOMMONCONTROLSEX *);
 
-// InitCommonControlsEx with dwSize 8 and ICC_USEREX_CLASSES, comctl32 loaded
-// by name; false when the library or its entry point is missing.
-bool InitCommonControls();
+// InitCommonControlsEx with dwSize 8 and ICC_USEREX_CLASSES; without a
+// function given, comctl32's, loaded by name. False when the library or its
+// entry point is missing.
+bool InitCommonControls(InitCommonControlsExFunction initCommonControlsEx = nullptr);
 
 // SetErrorMode(SEM_NOGPFAULTERRORBOX): no fault dialog for this process.
 void SuppressFaultDialog();

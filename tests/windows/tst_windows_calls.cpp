@@ -21,6 +21,21 @@ void check(bool condition, const char *what)
     (condition ? passed : failed) += 1;
 }
 
+// What the start-up handed to InitCommonControlsEx.
+struct ControlsCall {
+    int calls = 0;
+    DWORD size = 0, classes = 0;
+    BOOL result = TRUE;
+} controlsCall;
+
+BOOL WINAPI recordInitCommonControlsEx(const INITCOMMONCONTROLSEX *controls)
+{
+    controlsCall.calls += 1;
+    controlsCall.size = controls->dwSize;
+    controlsCall.classes = controls->dwICC;
+    return controlsCall.result;
+}
+
 // What the link opening handed to ShellExecuteA.
 struct ShellCall {
     int calls = 0;
@@ -64,8 +79,18 @@ std::string versionString(const std::vector<char> &block, const char *name)
 
 int main()
 {
-    check(corvane::style::InitStyles(), "InitStyles returns True");
-    check(sizeof(INITCOMMONCONTROLSEX) == 8, "INITCOMMONCONTROLSEX is 8 bytes");
+    check(corvane::style::InitStyles(), "InitStyles finds InitCommonControlsEx in comctl32");
+    // The record InitStyles hands over, and its result whatever the call says.
+    for (const BOOL result : {TRUE, FALSE}) {
+        controlsCall = ControlsCall{};
+        controlsCall.result = result;
+        const bool started = corvane::win::InitCommonControls(recordInitCommonControlsEx);
+        check(controlsCall.calls == 1, "the start-up calls InitCommonControlsEx once");
+        check(controlsCall.size == 8, "with dwSize 8");
+        check(controlsCall.classes == ICC_USEREX_CLASSES, "with dwICC ICC_USEREX_CLASSES");
+        check(started, result ? "and returns True when the call succeeds"
+                              : "and returns True when the call returns FALSE");
+    }
 
     corvane::win::SuppressFaultDialog();
     check((GetErrorMode() & SEM_NOGPFAULTERRORBOX) != 0,
