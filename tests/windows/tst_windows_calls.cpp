@@ -1,6 +1,7 @@
 // The program's native Windows calls and its version resource, checked in a
 // Windows program of their own (built with mingw-w64, run under Wine here).
-// Prints one line a check and "N passed, N failed".
+// Prints one line a check and "N passed, N failed". Each further argument
+// names another executable whose version resource must read 1.0.0.3.
 #include "platform_win.h"
 #include "style.h"
 
@@ -65,19 +66,49 @@ bool versionIs1003(const VS_FIXEDFILEINFO *info, bool product)
     return HIWORD(ms) == 1 && LOWORD(ms) == 0 && HIWORD(ls) == 0 && LOWORD(ls) == 3;
 }
 
+// The first string table's value of `name`, whatever its language.
 std::string versionString(const std::vector<char> &block, const char *name)
 {
-    char *value = nullptr;
+    struct Translation {
+        WORD language, codePage;
+    } *translations = nullptr;
     UINT size = 0;
-    const std::string path = std::string("\\StringFileInfo\\040904b0\\") + name;
-    if (!VerQueryValueA(block.data(), path.c_str(), reinterpret_cast<void **>(&value), &size))
+    if (!VerQueryValueA(block.data(), "\\VarFileInfo\\Translation",
+                        reinterpret_cast<void **>(&translations), &size)
+        || size < sizeof(Translation))
+        return {};
+    char path[64];
+    std::snprintf(path, sizeof path, "\\StringFileInfo\\%04x%04x\\%s", translations->language,
+                  translations->codePage, name);
+    char *value = nullptr;
+    if (!VerQueryValueA(block.data(), path, reinterpret_cast<void **>(&value), &size))
         return {};
     return std::string(value);
 }
 
+// The version resource of an executable: fixed and string versions 1.0.0.3.
+void checkVersion(const char *file, const char *name)
+{
+    DWORD handle = 0;
+    std::vector<char> block(GetFileVersionInfoSizeA(file, &handle));
+    VS_FIXEDFILEINFO *info = nullptr;
+    UINT infoSize = 0;
+    const bool read
+        = !block.empty() && GetFileVersionInfoA(file, 0, DWORD(block.size()), block.data())
+          && VerQueryValueA(block.data(), "\\", reinterpret_cast<void **>(&info), &infoSize);
+    const std::string what = std::string(name) + " ";
+    check(read, (what + "has a version resource").c_str());
+    check(read && versionIs1003(info, false), (what + "has FILEVERSION 1,0,0,3").c_str());
+    check(read && versionIs1003(info, true), (what + "has PRODUCTVERSION 1,0,0,3").c_str());
+    check(read && versionString(block, "FileVersion") == "1.0.0.3",
+          (what + "has FileVersion \"1.0.0.3\"").c_str());
+    check(read && versionString(block, "ProductVersion") == "1.0.0.3",
+          (what + "has ProductVersion \"1.0.0.3\"").c_str());
+}
+
 } // namespace
 
-int main()
+int main(int argc, char *argv[])
 {
     check(corvane::style::InitStyles(), "InitStyles finds InitCommonControlsEx in comctl32");
     // The record InitStyles hands over, and its result whatever the call says.
@@ -107,21 +138,10 @@ int main()
 
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
-    DWORD handle = 0;
-    std::vector<char> block(GetFileVersionInfoSizeA(self, &handle));
-    VS_FIXEDFILEINFO *info = nullptr;
-    UINT infoSize = 0;
-    const bool read
-        = !block.empty() && GetFileVersionInfoA(self, 0, DWORD(block.size()), block.data())
-          && VerQueryValueA(block.data(), "\\", reinterpret_cast<void **>(&info), &infoSize);
-    check(read, "the executable has a version resource");
-    check(read && versionIs1003(info, false), "its FILEVERSION is 1,0,0,3");
-    check(read && versionIs1003(info, true), "its PRODUCTVERSION is 1,0,0,3");
-    check(read && versionString(block, "FileVersion") == "1.0.0.3",
-          "its FileVersion reads 1.0.0.3");
-    check(read && versionString(block, "ProductVersion") == "1.0.0.3",
-          "its ProductVersion reads 1.0.0.3");
+    checkVersion(self, "this executable");
     check(LoadIconA(GetModuleHandleA(nullptr), "IDI_ICON1") != nullptr, "it carries the icon");
+    for (int i = 1; i < argc; ++i)
+        checkVersion(argv[i], argv[i]);
 
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
