@@ -2,6 +2,7 @@
 // Windows program of their own (built with mingw-w64, run under Wine here).
 // Prints one line a check and "N passed, N failed". Each further argument
 // names another executable whose version resource must read 1.0.0.3.
+#include "plain_check.h"
 #include "platform_win.h"
 #include "style.h"
 
@@ -13,14 +14,7 @@
 
 namespace {
 
-int passed = 0;
-int failed = 0;
-
-void check(bool condition, const char *what)
-{
-    std::printf("%s: %s\n", condition ? "PASS" : "FAIL", what);
-    (condition ? passed : failed) += 1;
-}
+using plain_check::check;
 
 // What the start-up handed to InitCommonControlsEx.
 struct ControlsCall {
@@ -143,6 +137,5 @@ int main(int argc, char *argv[])
     for (int i = 1; i < argc; ++i)
         checkVersion(argv[i], argv[i]);
 
-    std::printf("%d passed, %d failed\n", passed, failed);
-    return failed == 0 ? 0 : 1;
+    return plain_check::finish();
 }

@@ -2,6 +2,7 @@
 // code page while it is a single-byte one, else through Latin-1. Run under
 // Wine once a code page: tst_wire_text EXPECTED-CODE-PAGE (1252, 1251, 932).
 // Prints one line a check and "N passed, N failed".
+#include "plain_check.h"
 #include "wire_text.h"
 
 #include <QList>
@@ -13,14 +14,7 @@
 
 namespace {
 
-int passed = 0;
-int failed = 0;
-
-void check(bool condition, const char *what)
-{
-    std::printf("%s: %s\n", condition ? "PASS" : "FAIL", what);
-    (condition ? passed : failed) += 1;
-}
+using plain_check::check;
 
 QString chars(std::initializer_list<char16_t> units)
 {
@@ -90,6 +84,5 @@ int main(int argc, char *argv[])
     check(bigText.size() == big.size() && corvane::TextToWire(bigText) == big,
           "20 MiB of bytes come back unchanged");
 
-    std::printf("%d passed, %d failed\n", passed, failed);
-    return failed == 0 ? 0 : 1;
+    return plain_check::finish();
 }
