@@ -1,3 +1,4 @@
+#include "child_process.h"
 #include "expected.h"
 #include "main_window.h"
 #include "message_box_watcher.h"
@@ -130,6 +131,7 @@ void TestRealServers::replies()
 
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    endWithThisProcess(process);
     if (server == u"nginx")
         process.start(QStringLiteral("/usr/sbin/nginx"),
                       {"-p", dir.path(), "-c", config.fileName(), "-g", "daemon off;"});

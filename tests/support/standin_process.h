@@ -1,5 +1,7 @@
 #pragma once
 
+#include "child_process.h"
+
 #include <QProcess>
 #include <QStringList>
 #include <QTest>
@@ -19,6 +21,7 @@ public:
             process.setArguments(launcher.mid(1) + QStringList{QStringLiteral(CORVANE_STANDIN_PATH)}
                                  + arguments);
         }
+        endWithThisProcess(process);
         process.start();
     }
     ~StandinProcess()
