@@ -8,7 +8,6 @@
 
 #include <commctrl.h>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,88 +15,59 @@ namespace {
 
 using plain_check::check;
 
-// What the start-up handed to InitCommonControlsEx.
-struct ControlsCall {
-    int calls = 0;
-    DWORD size = 0, classes = 0;
-    BOOL result = TRUE;
-} controlsCall;
+int controlsCalls = 0;
+INITCOMMONCONTROLSEX controlsSeen{};
+BOOL controlsResult = TRUE;
 
 BOOL WINAPI recordInitCommonControlsEx(const INITCOMMONCONTROLSEX *controls)
 {
-    controlsCall.calls += 1;
-    controlsCall.size = controls->dwSize;
-    controlsCall.classes = controls->dwICC;
-    return controlsCall.result;
+    controlsCalls += 1;
+    controlsSeen = *controls;
+    return controlsResult;
 }
 
-// What the link opening handed to ShellExecuteA.
-struct ShellCall {
-    int calls = 0;
-    HWND owner = reinterpret_cast<HWND>(1);
-    std::string verb, file;
-    bool parameters = true, directory = true;
-    INT show = -1;
-} shellCall;
+int shellCalls = 0;
+std::string shellSeen; // owner, verb, file, parameters, directory and show in one line
 
 HINSTANCE WINAPI recordShellExecute(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
                                     LPCSTR directory, INT show)
 {
-    shellCall.calls += 1;
-    shellCall.owner = owner;
-    shellCall.verb = verb ? verb : "";
-    shellCall.file = file ? file : "";
-    shellCall.parameters = parameters != nullptr;
-    shellCall.directory = directory != nullptr;
-    shellCall.show = show;
+    shellCalls += 1;
+    char line[512];
+    std::snprintf(line, sizeof line, "%s|%s|%s|%s|%s|%d", owner ? "owner" : "-", verb ? verb : "-",
+                  file ? file : "-", parameters ? parameters : "-", directory ? directory : "-",
+                  show);
+    shellSeen = line;
     return reinterpret_cast<HINSTANCE>(42);
 }
 
-bool versionIs1003(const VS_FIXEDFILEINFO *info, bool product)
-{
-    const DWORD ms = product ? info->dwProductVersionMS : info->dwFileVersionMS;
-    const DWORD ls = product ? info->dwProductVersionLS : info->dwFileVersionLS;
-    return HIWORD(ms) == 1 && LOWORD(ms) == 0 && HIWORD(ls) == 0 && LOWORD(ls) == 3;
-}
-
-// The first string table's value of `name`, whatever its language.
-std::string versionString(const std::vector<char> &block, const char *name)
-{
-    struct Translation {
-        WORD language, codePage;
-    } *translations = nullptr;
-    UINT size = 0;
-    if (!VerQueryValueA(block.data(), "\\VarFileInfo\\Translation",
-                        reinterpret_cast<void **>(&translations), &size)
-        || size < sizeof(Translation))
-        return {};
-    char path[64];
-    std::snprintf(path, sizeof path, "\\StringFileInfo\\%04x%04x\\%s", translations->language,
-                  translations->codePage, name);
-    char *value = nullptr;
-    if (!VerQueryValueA(block.data(), path, reinterpret_cast<void **>(&value), &size))
-        return {};
-    return std::string(value);
-}
-
-// The version resource of an executable: fixed and string versions 1.0.0.3.
-void checkVersion(const char *file, const char *name)
+// Whether an executable's fixed file and product versions and its first string
+// table's FileVersion and ProductVersion all read 1.0.0.3.
+bool versionIs1003(const char *file)
 {
     DWORD handle = 0;
     std::vector<char> block(GetFileVersionInfoSizeA(file, &handle));
     VS_FIXEDFILEINFO *info = nullptr;
-    UINT infoSize = 0;
-    const bool read
-        = !block.empty() && GetFileVersionInfoA(file, 0, DWORD(block.size()), block.data())
-          && VerQueryValueA(block.data(), "\\", reinterpret_cast<void **>(&info), &infoSize);
-    const std::string what = std::string(name) + " ";
-    check(read, (what + "has a version resource").c_str());
-    check(read && versionIs1003(info, false), (what + "has FILEVERSION 1,0,0,3").c_str());
-    check(read && versionIs1003(info, true), (what + "has PRODUCTVERSION 1,0,0,3").c_str());
-    check(read && versionString(block, "FileVersion") == "1.0.0.3",
-          (what + "has FileVersion \"1.0.0.3\"").c_str());
-    check(read && versionString(block, "ProductVersion") == "1.0.0.3",
-          (what + "has ProductVersion \"1.0.0.3\"").c_str());
+    WORD *translation = nullptr;
+    UINT size = 0;
+    if (block.empty() || !GetFileVersionInfoA(file, 0, DWORD(block.size()), block.data())
+        || !VerQueryValueA(block.data(), "\\", reinterpret_cast<void **>(&info), &size)
+        || !VerQueryValueA(block.data(), "\\VarFileInfo\\Translation",
+                           reinterpret_cast<void **>(&translation), &size)
+        || size < 4)
+        return false;
+    const DWORD ms = MAKELONG(0, 1), ls = MAKELONG(3, 0);
+    bool same = info->dwFileVersionMS == ms && info->dwFileVersionLS == ls
+                && info->dwProductVersionMS == ms && info->dwProductVersionLS == ls;
+    for (const char *name : {"FileVersion", "ProductVersion"}) {
+        char path[64];
+        char *value = nullptr;
+        std::snprintf(path, sizeof path, "\\StringFileInfo\\%04x%04x\\%s", translation[0],
+                      translation[1], name);
+        same = same && VerQueryValueA(block.data(), path, reinterpret_cast<void **>(&value), &size)
+               && std::string(value) == "1.0.0.3";
+    }
+    return same;
 }
 
 } // namespace
@@ -105,16 +75,14 @@ void checkVersion(const char *file, const char *name)
 int main(int argc, char *argv[])
 {
     check(corvane::style::InitStyles(), "InitStyles finds InitCommonControlsEx in comctl32");
-    // The record InitStyles hands over, and its result whatever the call says.
     for (const BOOL result : {TRUE, FALSE}) {
-        controlsCall = ControlsCall{};
-        controlsCall.result = result;
+        controlsCalls = 0;
+        controlsResult = result;
         const bool started = corvane::win::InitCommonControls(recordInitCommonControlsEx);
-        check(controlsCall.calls == 1, "the start-up calls InitCommonControlsEx once");
-        check(controlsCall.size == 8, "with dwSize 8");
-        check(controlsCall.classes == ICC_USEREX_CLASSES, "with dwICC ICC_USEREX_CLASSES");
-        check(started, result ? "and returns True when the call succeeds"
-                              : "and returns True when the call returns FALSE");
+        check(controlsCalls == 1 && controlsSeen.dwSize == 8
+                  && controlsSeen.dwICC == ICC_USEREX_CLASSES && started,
+              result ? "InitCommonControlsEx once, {8, ICC_USEREX_CLASSES}: True"
+                     : "InitCommonControlsEx returning FALSE: still True");
     }
 
     corvane::win::SuppressFaultDialog();
@@ -123,19 +91,17 @@ int main(int argc, char *argv[])
 
     const char link[] = "http://localhost/download/index.php?video_id=abc&id=AB%3D&n=Caf%E9";
     corvane::win::OpenLinkMaximized(link, recordShellExecute);
-    check(shellCall.calls == 1, "the link opening calls ShellExecuteA once");
-    check(shellCall.owner == nullptr, "with no owner window");
-    check(shellCall.verb == "open", "with the verb \"open\"");
-    check(shellCall.file == link, "with the link's bytes as the file");
-    check(!shellCall.parameters && !shellCall.directory, "with no parameters and no directory");
-    check(shellCall.show == SW_SHOWMAXIMIZED, "with SW_SHOWMAXIMIZED");
+    std::printf("ShellExecuteA: %s\n", shellSeen.c_str());
+    check(shellCalls == 1 && shellSeen == std::string("-|open|") + link + "|-|-|3",
+          "the link goes to ShellExecuteA once: no owner, \"open\", the link's bytes, no "
+          "parameters or directory, SW_SHOWMAXIMIZED");
 
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
-    checkVersion(self, "this executable");
+    check(versionIs1003(self), "this executable's version resource reads 1.0.0.3");
     check(LoadIconA(GetModuleHandleA(nullptr), "IDI_ICON1") != nullptr, "it carries the icon");
     for (int i = 1; i < argc; ++i)
-        checkVersion(argv[i], argv[i]);
-
+        check(versionIs1003(argv[i]),
+              (std::string(argv[i]) + "'s version resource reads 1.0.0.3").c_str());
     return plain_check::finish();
 }
