@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""An info endpoint on Python's http.server that sends its reply in chunks,
-one of them ending inside the token, with a pause after each chunk so that
-they arrive one by one. Usage: chunking_server.py ADDRESS PORT"""
+"""An info endpoint that sends its reply in chunks, one ending inside the
+token, pausing after each. Usage: chunking_server.py ADDRESS PORT"""
 import sys
 import time
 from http.server import BaseHTTPRequestHandler, HTTPServer
@@ -15,19 +14,12 @@ class Handler(BaseHTTPRequestHandler):
 
     def do_GET(self):
         self.send_response(200)
-        self.send_header("Content-Type", "application/x-www-form-urlencoded")
         self.send_header("Transfer-Encoding", "chunked")
         self.end_headers()
-        self.wfile.flush()
-        for piece in (BODY[:CUT], BODY[CUT:]):
+        for piece in (BODY[:CUT], BODY[CUT:], b""):
             self.wfile.write(b"%x;note=pause\r\n%s\r\n" % (len(piece), piece))
             self.wfile.flush()
             time.sleep(0.2)
-        self.wfile.write(b"0\r\n\r\n")
-        self.wfile.flush()
-
-    def log_message(self, *args):
-        pass
 
 
 HTTPServer((sys.argv[1], int(sys.argv[2])), Handler).serve_forever()

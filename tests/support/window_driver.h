@@ -1,36 +1,83 @@
 #pragma once
 
+#include "main_window.h"
+
+#include <QApplication>
+#include <QClipboard>
 #include <QDesktopServices>
+#include <QLabel>
 #include <QLineEdit>
-#include <QList>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
-#include <QUrl>
+#include <QTimer>
 
-// Catches, while it lives, the http links the window hands to the system's
-// opener.
-class LinkCatcher final : public QObject {
+#include <functional>
+
+// The real window, used as a person would, with keys and clicks. It notes
+// what the person sees: each box as it opens (then answers it) and each link
+// handed to the system's opener.
+class WindowDriver final : public QObject {
     Q_OBJECT
 
 public:
-    LinkCatcher() { QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open"); }
-    ~LinkCatcher() override { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }
+    WindowDriver()
+    {
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open");
+        connect(&boxTimer_, &QTimer::timeout, this, &WindowDriver::answerBox);
+        boxTimer_.start(20);
+        window.show();
+    }
+    ~WindowDriver() override { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }
 
+    QLineEdit *box() { return window.findChild<QLineEdit *>(QStringLiteral("txtRequest")); }
+    QPushButton *button() { return window.findChild<QPushButton *>(QStringLiteral("Command1")); }
+    QLabel *label(const char *name) { return window.findChild<QLabel *>(QLatin1String(name)); }
+    QString status() { return label("Label2")->text(); }
+    bool linkShown() { return label("Label1")->isVisible(); }
+
+    // Clicks into the text box, pastes the link with Ctrl+V and clicks Download.
+    void download(const QString &link)
+    {
+        QTest::mouseClick(box(), Qt::LeftButton);
+        QApplication::clipboard()->setText(link);
+        QTest::keyClick(box(), Qt::Key_V, Qt::ControlModifier);
+        QTest::mouseClick(button(), Qt::LeftButton);
+    }
+
+    corvane::Corvane_Downloader window;
     QList<QUrl> opened;
+    // The text of each box; one that is not the error box (title "ERROR",
+    // warning icon, one OK button) is marked.
+    QStringList boxes;
+    // Runs once for each box while it is open; the box waits for it.
+    std::function<void()> whileBoxOpen;
 
 public slots:
     void open(const QUrl &url) { opened << url; }
-};
 
-// As a person would: clicks into the text box, types or pastes the link, and
-// clicks Download.
-inline void pressDownload(QWidget *window, const QString &link, bool typed = false)
-{
-    auto *box = window->findChild<QLineEdit *>(QStringLiteral("txtRequest"));
-    QTest::mouseClick(box, Qt::LeftButton);
-    if (typed)
-        QTest::keyClicks(box, link);
-    else
-        box->setText(link);
-    QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
-}
+private:
+    void answerBox()
+    {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        if (box->property("seen").toBool()) {
+            if (box != held_)
+                box->accept();
+            return;
+        }
+        box->setProperty("seen", true);
+        const bool errorBox = box->windowTitle() == u"ERROR" && box->icon() == QMessageBox::Warning
+                              && box->standardButtons() == QMessageBox::Ok;
+        boxes << (errorBox ? box->text() : "not the error box: " + box->text());
+        if (whileBoxOpen) { // from a timer of its own: this one goes on answering
+            held_ = box;
+            QTimer::singleShot(0, this, [this, hook = whileBoxOpen] { hook(), held_ = nullptr; });
+        }
+    }
+
+    QTimer boxTimer_;
+    QPointer<QMessageBox> held_;
+};

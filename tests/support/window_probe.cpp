@@ -1,115 +1,77 @@
-// Loaded into the real program with LD_PRELOAD, it watches and drives the
-// window from inside, as an accessibility tool would, so that the program
-// itself needs no test hooks. It reads commands from its standard input, one
-// a line, and writes what it saw to its standard output:
-//   shown TITLE, focus NAME     once the window is on the screen
-//   download LINK  ->  pressed  the link put into the text box, Download clicked
-//   close  ->  closed AT, open sockets N
-//                               the window closed; AT is the monotonic clock's
-//                               milliseconds, N the connections left open
-//   destroyed                   the window object is gone
+// Loaded into the real program with LD_PRELOAD, it drives and watches the
+// window from inside, so that the program needs no test hooks. Once the window
+// shows, it puts CORVANE_PROBE_LINK, if set, into the text box and clicks
+// Download; a line on standard input closes the window. It reports on standard
+// output, a line each: "shown TITLE, focus NAME", "link on offer", "box TEXT"
+// (an error box opened), "closed, open sockets N" and "destroyed".
 #include <QApplication>
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
-#include <QPushButton>
 #include <QSocketNotifier>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWindow>
 
+#include <cstdio>
 #include <unistd.h>
 
 namespace {
 
 void report(const QString &line)
 {
-    const QByteArray bytes = line.toUtf8() + '\n';
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t written = ::write(STDOUT_FILENO, bytes.constData() + done,
-                                        static_cast<size_t>(bytes.size() - done));
-        if (written <= 0)
-            return;
-        done += written;
-    }
+    std::fputs(qPrintable(line + u'\n'), stdout);
+    std::fflush(stdout);
 }
 
-class Probe final : public QObject {
-public:
-    Probe()
-        : QObject(qApp)
-    {
-        connect(&finder_, &QTimer::timeout, this, &Probe::findWindow);
-        finder_.start(10);
-    }
+QPointer<QWidget> window;
 
-private:
-    void findWindow()
-    {
-        for (QWidget *widget : QApplication::topLevelWidgets()) {
-            if (widget->objectName() == QLatin1String("Corvane_Downloader") && widget->isVisible()
-                && widget->windowHandle() && widget->windowHandle()->isExposed()) {
-                finder_.stop();
-                window_ = widget;
-                connect(widget, &QObject::destroyed, this,
-                        [] { report(QStringLiteral("destroyed")); });
-                const QWidget *focus = QApplication::focusWidget();
-                report(QStringLiteral("shown %1, focus %2")
-                           .arg(widget->windowTitle(), focus ? focus->objectName() : QString()));
-                commands_ = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
-                connect(commands_, &QSocketNotifier::activated, this, &Probe::readCommands);
-                return;
-            }
-        }
+void start(QWidget *widget)
+{
+    window = widget;
+    QObject::connect(widget, &QObject::destroyed, [] { report("destroyed"); });
+    report("shown " + widget->windowTitle() + ", focus " + qApp->focusWidget()->objectName());
+    if (const QString link = qEnvironmentVariable("CORVANE_PROBE_LINK"); !link.isEmpty()) {
+        widget->findChild<QWidget *>("txtRequest")->setProperty("text", link);
+        QMetaObject::invokeMethod(widget->findChild<QWidget *>("Command1"), "click");
     }
+    auto *input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, qApp);
+    QObject::connect(input, &QSocketNotifier::activated, [input] {
+        input->setEnabled(false);
+        window->close();
+        int open = 0;
+        for (const QTcpSocket *socket : window->findChildren<QTcpSocket *>())
+            open += socket->state() != QAbstractSocket::UnconnectedState ? 1 : 0;
+        report("closed, open sockets " + QString::number(open));
+    });
+}
 
-    void readCommands()
-    {
-        char chunk[4096];
-        const ssize_t size = ::read(STDIN_FILENO, chunk, sizeof chunk);
-        if (size <= 0) {
-            commands_->setEnabled(false);
-            return;
-        }
-        pending_.append(chunk, size);
-        for (qsizetype end; (end = pending_.indexOf('\n')) >= 0;) {
-            const QString line = QString::fromUtf8(pending_.left(end));
-            pending_.remove(0, end + 1);
-            run(line);
-        }
+// Every 10 ms: the window once it shows, the link label, an error box.
+void look()
+{
+    static bool linkShown = false;
+    static QPointer<QMessageBox> box;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (!window && widget->objectName() == u"Corvane_Downloader" && widget->windowHandle()
+            && widget->windowHandle()->isExposed())
+            start(widget);
     }
-
-    void run(const QString &line)
-    {
-        if (!window_)
-            return;
-        if (line.startsWith(QLatin1String("download "))) {
-            window_->findChild<QLineEdit *>(QStringLiteral("txtRequest"))->setText(line.sliced(9));
-            report(QStringLiteral("pressed"));
-            window_->findChild<QPushButton *>(QStringLiteral("Command1"))->click();
-        } else if (line == QLatin1String("close")) {
-            QElapsedTimer now;
-            now.start();
-            const qint64 at = now.msecsSinceReference();
-            window_->close();
-            int open = 0;
-            for (const QTcpSocket *socket : window_->findChildren<QTcpSocket *>())
-                open += socket->state() != QAbstractSocket::UnconnectedState ? 1 : 0;
-            report(QStringLiteral("closed %1, open sockets %2").arg(at).arg(open));
-        }
+    if (window && !linkShown && window->findChild<QWidget *>("Label1")->isVisible()) {
+        linkShown = true;
+        report("link on offer");
     }
-
-    QTimer finder_;
-    QPointer<QWidget> window_;
-    QSocketNotifier *commands_ = nullptr;
-    QByteArray pending_;
-};
+    auto *shown = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    if (shown && shown != box)
+        report("box " + (box = shown)->text());
+}
 
 void startProbe()
 {
-    // Runs while QApplication is being built; the probe starts with its loop.
-    QTimer::singleShot(0, qApp, [] { new Probe; });
+    // QApplication is being built; the probe starts with its loop.
+    QTimer::singleShot(0, qApp, [] {
+        auto *timer = new QTimer(qApp);
+        QObject::connect(timer, &QTimer::timeout, &look);
+        timer->start(10);
+    });
 }
 
 } // namespace
