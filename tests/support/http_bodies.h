@@ -1,14 +1,11 @@
 #pragma once
 
 #include <QByteArray>
-#include <QByteArrayList>
 
 #include <zlib.h>
 
-// Bodies as servers frame and compress them, made with zlib itself.
-
-// windowBits as zlib takes them: 16 + 15 gzip, 15 zlib-wrapped deflate,
-// -15 raw deflate.
+// Bodies as servers send them, compressed by zlib itself (windowBits 16 + 15:
+// gzip, 15: zlib, -15: raw deflate), in chunks, framed by Content-Length.
 inline QByteArray compressed(const QByteArray &plain, int windowBits)
 {
     z_stream stream{};
@@ -28,17 +25,7 @@ inline QByteArray gzipped(const QByteArray &plain)
 {
     return compressed(plain, 16 + MAX_WBITS);
 }
-inline QByteArray zlibDeflated(const QByteArray &plain)
-{
-    return compressed(plain, MAX_WBITS);
-}
-inline QByteArray rawDeflated(const QByteArray &plain)
-{
-    return compressed(plain, -MAX_WBITS);
-}
 
-// The body in chunks of `size` bytes, each size line with an extension, and
-// a trailer after the last chunk.
 inline QByteArray chunked(const QByteArray &body, qsizetype size)
 {
     QByteArray out;
@@ -49,8 +36,6 @@ inline QByteArray chunked(const QByteArray &body, qsizetype size)
     return out + "0\r\nX-Checksum: none\r\n\r\n";
 }
 
-// A reply with the given status line, extra headers and body, framed by
-// Content-Length.
 inline QByteArray httpReply(const QByteArray &headers, const QByteArray &body,
                             const QByteArray &status = "200 OK")
 {

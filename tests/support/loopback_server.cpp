@@ -3,7 +3,6 @@
 #include <QFile>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -20,12 +19,9 @@ void resetConnection(QTcpSocket *peer)
 HangingListener::HangingListener(quint16 port)
 {
     listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
+    sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
     const int reuse = 1;
     ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
     auto *raw = reinterpret_cast<sockaddr *>(&address);
     if (::bind(listener_, raw, length) != 0 || ::listen(listener_, 0) != 0
@@ -33,7 +29,7 @@ HangingListener::HangingListener(quint16 port)
         return;
     port_ = ntohs(address.sin_port);
 
-    // Fill the queue until an attempt stays unanswered; a handful is plenty.
+    // Fill the queue until an attempt stays unanswered.
     for (int attempt = 0; attempt < 8 && !ready_; ++attempt) {
         const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
         fillers_ << filler;
@@ -61,27 +57,4 @@ qint64 residentBytes()
             return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
     }
     return -1;
-}
-
-FloodPump::FloodPump(QTcpSocket *peer, qint64 total, qint64 warmUp)
-    : peer_(peer)
-    , total_(total)
-    , warmUp_(warmUp)
-    , chunk_(256 * 1024, 'f')
-{
-    connect(peer_, &QTcpSocket::bytesWritten, this, &FloodPump::refill);
-    refill();
-}
-
-void FloodPump::refill()
-{
-    while (written_ < total_ && peer_->bytesToWrite() < 2 * chunk_.size()) {
-        peer_->write(chunk_);
-        written_ += chunk_.size();
-    }
-    if (written_ >= warmUp_) {
-        const qint64 now = residentBytes();
-        baseline_ = baseline_ < 0 ? now : baseline_;
-        highest_ = std::max(highest_, now);
-    }
 }

@@ -1,13 +1,11 @@
 #pragma once
 
-#include <QByteArray>
 #include <QHostAddress>
-#include <QList>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 
-// A server on a loopback address whose replies the test writes by hand. It
+// A server on a loopback address whose replies the test writes by hand; it
 // keeps every accepted connection and what arrived on it.
 class LoopbackServer final : public QObject {
     Q_OBJECT
@@ -41,9 +39,8 @@ private:
 // Drops a connection with a TCP reset instead of an orderly close.
 void resetConnection(QTcpSocket *peer);
 
-// A listener on 127.0.0.1 whose accept queue is full and never served: a new
-// connection attempt to it neither completes nor fails. Port 0 lets the
-// system choose.
+// A listener on 127.0.0.1 (port 0: the system chooses) whose accept queue is
+// full and never served: a new connection attempt neither completes nor fails.
 class HangingListener {
 public:
     explicit HangingListener(quint16 port = 0);
@@ -65,33 +62,9 @@ private:
 // The resident memory of this process, in bytes.
 qint64 residentBytes();
 
-// AddressSanitizer keeps freed memory in quarantine, so resident memory says
-// nothing about what the program holds.
+// AddressSanitizer keeps freed memory, so resident memory says nothing there.
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
 #define CORVANE_UNDER_ASAN
 #endif
 #endif
-
-// Writes `total` bytes of filler to a peer, a few chunks ahead of what the
-// network takes, and follows this process's resident memory once `warmUp`
-// bytes have gone, when the buffers are in use.
-class FloodPump final : public QObject {
-public:
-    FloodPump(QTcpSocket *peer, qint64 total, qint64 warmUp);
-
-    bool finished() const { return written_ >= total_ && peer_->bytesToWrite() == 0; }
-    qint64 baselineBytes() const { return baseline_; }
-    qint64 highestBytes() const { return highest_; }
-
-private:
-    void refill();
-
-    QTcpSocket *peer_;
-    qint64 total_;
-    qint64 warmUp_;
-    QByteArray chunk_;
-    qint64 written_ = 0;
-    qint64 baseline_ = -1;
-    qint64 highest_ = 0;
-};
