@@ -6,13 +6,12 @@
 
 namespace plain_check {
 
-inline int passed = 0;
-inline int failed = 0;
+inline int passed = 0, failed = 0;
 
 inline void check(bool condition, const char *what)
 {
     std::printf("%s: %s\n", condition ? "PASS" : "FAIL", what);
-    (condition ? passed : failed) += 1;
+    ++(condition ? passed : failed);
 }
 
 inline int finish()

@@ -9,26 +9,18 @@
 
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <windows.h>
-
-namespace {
-
-struct Case {
-    const char *what;
-    QByteArray bytes; // on the wire
-    QString text;     // in the program
-    bool both;        // the text also goes back to exactly these bytes
-};
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
-    const UINT expected = argc > 1 ? UINT(std::strtoul(argv[1], nullptr, 10)) : 1252;
     const UINT acp = GetACP();
-    plain_check::check(acp == expected, ("the ANSI code page is " + std::to_string(acp)).c_str());
+    plain_check::check(acp == std::strtoul(argc > 1 ? argv[1] : "1252", nullptr, 10),
+                       ("the ANSI code page is " + std::to_string(acp)).c_str());
 
-    QList<Case> cases{
+    // What the case is, the bytes on the wire, the text in the program, and
+    // whether the text also comes from exactly these bytes.
+    QList<std::tuple<const char *, QByteArray, QString, bool>> cases{
         {"ASCII stays as it is", "GET /a HTTP/1.1\r\n", u"GET /a HTTP/1.1\r\n"_qs, true},
         {"an empty text is no bytes", "", QString(), true},
         {"a surrogate pair goes as two '?'", "a??b", u"a\U0001F600b"_qs, false},
@@ -54,18 +46,18 @@ int main(int argc, char *argv[])
     QByteArray all(256, Qt::Uninitialized);
     for (int i = 0; i < 256; ++i)
         all[i] = char(i);
-    const QByteArray big = all.repeated(80 * 1024);
+    const QString allText = corvane::TextFromWire(all),
+                  big = corvane::TextFromWire(all.repeated(80 * 1024));
     cases += {{"each of the 256 bytes is one character and comes back", all,
-               corvane::TextFromWire(all).size() == 256 ? corvane::TextFromWire(all) : QString(),
-               false},
-              {"20 MiB of bytes come back unchanged", big, corvane::TextFromWire(big), false}};
+               allText.size() == 256 ? allText : QString(), false},
+              {"20 MiB of bytes come back unchanged", all.repeated(80 * 1024), big, false}};
 
-    for (const Case &c : cases) {
-        if (c.both)
-            plain_check::check(corvane::TextFromWire(c.bytes) == c.text,
-                               (std::string("from the wire: ") + c.what).c_str());
-        plain_check::check(corvane::TextToWire(c.text) == c.bytes,
-                           (std::string("to the wire: ") + c.what).c_str());
+    for (const auto &[what, bytes, text, both] : cases) {
+        if (both)
+            plain_check::check(corvane::TextFromWire(bytes) == text,
+                               (std::string("from the wire: ") + what).c_str());
+        plain_check::check(corvane::TextToWire(text) == bytes,
+                           (std::string("to the wire: ") + what).c_str());
     }
     return plain_check::finish();
 }
