@@ -1,6 +1,20 @@
 #include "link_parsing.h"
 
+#include <algorithm>
+
 namespace corvane {
+
+namespace {
+
+// A character that would end or split a line or a word of the request: the
+// request line's three words are split at spaces, and a CR or LF would start a
+// header line of its own.
+bool breaksRequest(QChar c)
+{
+    return c.unicode() <= u' ' || c.unicode() == 0x7F;
+}
+
+} // namespace
 
 QString SplitPiece(QStringView text, QStringView delimiter, qsizetype n)
 {
@@ -24,13 +38,17 @@ ParsedLink ParseVideoLink(const QString &text)
         parsed.error = kEmptyLinkMessage;
         return parsed;
     }
-    parsed.RequestLink = text;
-    if (!text.contains(u"v=")) {
+    // A copied link often brings blanks and a line end (or a page's no-break
+    // space) around it; what is left goes on the wire, and must not hold
+    // anything that breaks the request apart.
+    const QString link = text.trimmed();
+    parsed.RequestLink = link;
+    if (!link.contains(u"v=") || std::any_of(link.begin(), link.end(), breaksRequest)) {
         parsed.error = kInvalidLinkMessage;
         return parsed;
     }
-    // The whole typed text, scheme included, and nothing cut at '&' or '#'.
-    parsed.VideoId = SplitPiece(text, u"v=", 1);
+    // The whole link, scheme included, and nothing cut at '&' or '#'.
+    parsed.VideoId = SplitPiece(link, u"v=", 1);
     if (parsed.RequestLink.contains(u"://"))
         parsed.RequestLink = SplitPiece(parsed.RequestLink, u"://", 1);
     parsed.host = parsed.RequestLink.contains(u'/') ? SplitPiece(parsed.RequestLink, u"/", 0)

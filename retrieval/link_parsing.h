@@ -28,7 +28,9 @@ struct ParsedLink {
 };
 
 // Checks the typed link and takes the video id and the host out of it; has no
-// side effects.
+// side effects. White space around the link is dropped; a link that still holds
+// a space or a control character is refused, so that nothing typed or pasted
+// can add to the request or split it.
 ParsedLink ParseVideoLink(const QString &text);
 
 // The info request: nine CR LF ended lines, the last one empty. VideoId and host
