@@ -1,5 +1,7 @@
 #include "body_decoder.h"
 
+#include "peer_text.h"
+
 #include <QByteArray>
 #include <QList>
 
@@ -131,7 +133,7 @@ bool BodyDecoder::inflateSome(QByteArrayView bytes)
             stream.avail_out = sizeof inflater_->out;
             const int result = inflate(&stream, Z_NO_FLUSH);
             if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
-                return fail(QString::fromLatin1(stream.msg ? stream.msg : "bad data"));
+                return fail(PeerText(stream.msg ? stream.msg : "bad data"));
             const auto produced = qsizetype(sizeof inflater_->out - stream.avail_out);
             if (produced > 0)
                 sink_(QByteArrayView(reinterpret_cast<const char *>(inflater_->out), produced));
