@@ -2,9 +2,9 @@
 
 #include "constants.h"
 #include "link_parsing.h"
+#include "peer_text.h"
 #include "socket.h"
 #include "window_operations.h"
-#include "wire_text.h"
 
 namespace corvane {
 
@@ -123,8 +123,13 @@ void DownloadCommand::settleReply()
         failReply(kInvalidVideoMessage);
         return;
     }
-    if (!awaitingReply_)
+    if (!awaitingReply_) {
+        // Past the link, a reply that cannot be read on (a trailer without
+        // end, say) is only dropped: the link stays on offer.
+        if (reader_.state() == ReplyReader::State::Failed)
+            socket_.Close();
         return;
+    }
     if (reader_.state() == ReplyReader::State::Failed)
         failReply(reader_.failure());
     else if (reader_.state() == ReplyReader::State::Ended)
@@ -154,20 +159,16 @@ QString DescribeReplyWithoutInfo(const ReplyReader &reader)
     if (!reader.started())
         return QStringLiteral("The video site closed the connection without answering.");
     const int status = reader.statusCode();
-    if (!reader.isHttp() || (status >= 200 && status < 300))
+    // 204 says outright that nothing came.
+    if (!reader.isHttp() || (status >= 200 && status < 300 && status != 204))
         return QStringLiteral("The video site's reply held no video info.");
 
-    // The status and, for a redirect, where it points; a long location is cut.
-    constexpr qsizetype kShownLocation = 200;
+    // The status and, for a redirect, where it points.
     QString answer = QString::number(status);
     if (!reader.reason().isEmpty())
-        answer += u' ' + TextFromWire(reader.reason().left(kShownLocation));
-    if (status >= 300 && status < 400 && !reader.location().isEmpty()) {
-        QString location = TextFromWire(reader.location().left(kShownLocation));
-        if (reader.location().size() > kShownLocation)
-            location += QStringLiteral("...");
-        answer += QStringLiteral(" (to %1)").arg(location);
-    }
+        answer += u' ' + PeerText(reader.reason());
+    if (status >= 300 && status < 400 && !reader.location().isEmpty())
+        answer += QStringLiteral(" (to %1)").arg(PeerText(reader.location()));
     return QStringLiteral("The video site answered %1 instead of the video's info.").arg(answer);
 }
 

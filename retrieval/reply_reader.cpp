@@ -1,5 +1,7 @@
 #include "reply_reader.h"
 
+#include "peer_text.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -20,6 +22,19 @@ bool isInterim(int statusCode)
     return statusCode >= 100 && statusCode < 200 && statusCode != 101;
 }
 
+// RFC 9112, section 6.3: these end with their head, whatever it says of a body.
+bool hasNoBody(int statusCode)
+{
+    return (statusCode >= 100 && statusCode < 200) || statusCode == 204 || statusCode == 304;
+}
+
+QString headTooLong(const char *section)
+{
+    return QStringLiteral("The video site's reply has a %1 longer than %2 KiB.")
+        .arg(QLatin1StringView(section))
+        .arg(ReplyReader::kMaxHeadSize / 1024);
+}
+
 } // namespace
 
 ReplyReader::ReplyReader(Sink sink)
@@ -32,6 +47,7 @@ ReplyReader::ReplyReader(Sink sink)
     settings_.on_header_value = &ReplyReader::onHeaderValue;
     settings_.on_header_value_complete = &ReplyReader::onHeaderValueComplete;
     settings_.on_headers_complete = &ReplyReader::onHeadersComplete;
+    settings_.on_chunk_header = &ReplyReader::onChunkHeader;
     settings_.on_body = &ReplyReader::onBody;
     settings_.on_message_complete = &ReplyReader::onMessageComplete;
     Reset();
@@ -47,8 +63,9 @@ void ReplyReader::Reset()
     pause_ = Pause::None;
     failure_.clear();
     started_ = false;
-    inHead_ = true;
+    section_ = Section::Head;
     head_.clear();
+    trailerSize_ = 0;
     statusCode_ = 0;
     reason_.clear();
     location_.clear();
@@ -135,11 +152,16 @@ void ReplyReader::execute(const char *data, qsizetype size)
         pause_ = Pause::None;
         const llhttp_errno_t error = llhttp_execute(&parser_, at, size_t(end - at));
         const char *stop = error == HPE_OK ? end : llhttp_get_error_pos(&parser_);
-        if (inHead_ && stop > at) {
+        if (section_ == Section::Head && stop > at) {
             head_.append(at, stop - at);
             if (head_.size() > kMaxHeadSize) {
-                fail(QStringLiteral("The video site's reply has a head longer than %1 KiB.")
-                         .arg(kMaxHeadSize / 1024));
+                fail(headTooLong("head"));
+                return;
+            }
+        } else if (section_ == Section::Trailer) {
+            trailerSize_ += stop - at;
+            if (trailerSize_ > kMaxHeadSize) {
+                fail(headTooLong("trailer"));
                 return;
             }
         }
@@ -152,9 +174,11 @@ void ReplyReader::execute(const char *data, qsizetype size)
         at = stop;
         if (pause_ == Pause::HeadersComplete) {
             headersComplete();
+        } else if (pause_ == Pause::LastChunk) {
+            section_ = Section::Trailer;
         } else if (pause_ == Pause::MessageComplete) {
             if (isInterim(statusCode_)) {
-                inHead_ = true;
+                section_ = Section::Head;
                 head_.clear();
             } else if (decoder_.Finish()) {
                 state_ = State::Ended;
@@ -171,7 +195,7 @@ void ReplyReader::execute(const char *data, qsizetype size)
 
 void ReplyReader::headersComplete()
 {
-    inHead_ = false;
+    section_ = Section::Body;
     if (isInterim(statusCode_)) {
         head_.clear();
         return;
@@ -194,7 +218,7 @@ void ReplyReader::failParsing(llhttp_errno_t error)
     if (error == HPE_USER)
         return; // a callback has failed and said why
     const QString reason = QString::fromLatin1(llhttp_get_error_reason(&parser_));
-    if (inHead_)
+    if (section_ == Section::Head)
         fail(QStringLiteral("The video site's reply is not a valid HTTP response (%1).")
                  .arg(reason));
     else if (parser_.flags & F_CHUNKED)
@@ -207,7 +231,8 @@ void ReplyReader::failParsing(llhttp_errno_t error)
 int ReplyReader::onMessageBegin(llhttp_t *parser)
 {
     ReplyReader &self = readerOf(parser);
-    self.inHead_ = true;
+    self.section_ = Section::Head;
+    self.trailerSize_ = 0;
     self.statusCode_ = 0;
     self.reason_.clear();
     self.location_.clear();
@@ -227,6 +252,8 @@ int ReplyReader::onStatus(llhttp_t *parser, const char *at, size_t length)
 int ReplyReader::onHeaderField(llhttp_t *parser, const char *at, size_t length)
 {
     ReplyReader &self = readerOf(parser);
+    if (self.section_ != Section::Head)
+        return 0; // a trailer's fields are not kept
     if (self.fieldComplete_) {
         self.field_.clear();
         self.value_.clear();
@@ -238,13 +265,17 @@ int ReplyReader::onHeaderField(llhttp_t *parser, const char *at, size_t length)
 
 int ReplyReader::onHeaderValue(llhttp_t *parser, const char *at, size_t length)
 {
-    readerOf(parser).value_.append(at, qsizetype(length));
+    ReplyReader &self = readerOf(parser);
+    if (self.section_ == Section::Head)
+        self.value_.append(at, qsizetype(length));
     return 0;
 }
 
 int ReplyReader::onHeaderValueComplete(llhttp_t *parser)
 {
     ReplyReader &self = readerOf(parser);
+    if (self.section_ != Section::Head)
+        return 0;
     self.fieldComplete_ = true;
     const QByteArray name = self.field_.toLower();
     if (name == "location") {
@@ -262,7 +293,23 @@ int ReplyReader::onHeadersComplete(llhttp_t *parser)
 {
     ReplyReader &self = readerOf(parser);
     self.statusCode_ = parser->status_code;
+    // What llhttp takes from the headers for the body's length, and whether
+    // the connection goes on, does not hold for these.
+    if (hasNoBody(self.statusCode_))
+        parser->flags |= F_SKIPBODY;
+    if (isInterim(self.statusCode_)) {
+        parser->flags = uint16_t((parser->flags & ~F_CONNECTION_CLOSE) | F_CONNECTION_KEEP_ALIVE);
+    }
     self.pause_ = Pause::HeadersComplete;
+    return HPE_PAUSED;
+}
+
+int ReplyReader::onChunkHeader(llhttp_t *parser)
+{
+    // The last chunk: what follows up to the message's end is its trailer.
+    if (parser->content_length != 0)
+        return 0;
+    readerOf(parser).pause_ = Pause::LastChunk;
     return HPE_PAUSED;
 }
 
@@ -272,7 +319,7 @@ int ReplyReader::onBody(llhttp_t *parser, const char *at, size_t length)
     if (self.decoder_.coding() == BodyDecoder::Coding::Unknown) {
         self.fail(QStringLiteral("The video site's reply is compressed as \"%1\", which this "
                                  "program cannot read.")
-                      .arg(QString::fromLatin1(self.contentEncoding_.trimmed())));
+                      .arg(PeerText(self.contentEncoding_.trimmed())));
         return -1;
     }
     if (!self.decoder_.Feed(QByteArrayView(at, qsizetype(length)))) {

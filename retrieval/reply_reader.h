@@ -16,13 +16,14 @@ namespace corvane {
 // A reply that starts like an HTTP/1.x status line is read as the HTTP
 // message it is: its head is handed on as it came, then its body with the
 // transfer coding (chunked) and the content coding (gzip, deflate) undone.
-// Interim 1xx responses are skipped. Any other reply is handed on as it came,
-// and ends when the peer closes.
+// Interim 1xx responses are skipped, and they, 204 and 304 have no body,
+// whatever their headers say; a chunked body's trailer is read, not handed on.
+// Any other reply is handed on as it came, and ends when the peer closes.
 class ReplyReader {
 public:
     using Sink = std::function<void(QByteArrayView)>;
-    // A head longer than this is refused, so that a peer cannot make the
-    // program hold a head that never ends.
+    // A head or a trailer longer than this is refused, so that a peer cannot
+    // make the program hold one that never ends.
     static constexpr qsizetype kMaxHeadSize = 64 * 1024;
 
     enum class State {
@@ -57,7 +58,10 @@ public:
 
 private:
     enum class Mode { Deciding, Raw, Http };
-    enum class Pause { None, HeadersComplete, MessageComplete };
+    enum class Pause { None, HeadersComplete, LastChunk, MessageComplete };
+    // Where in the message the parser is: heads and trailers are held until
+    // they end, a body is handed on as it comes.
+    enum class Section { Head, Body, Trailer };
 
     void execute(const char *data, qsizetype size);
     void headersComplete();
@@ -70,6 +74,7 @@ private:
     static int onHeaderValue(llhttp_t *parser, const char *at, size_t length);
     static int onHeaderValueComplete(llhttp_t *parser);
     static int onHeadersComplete(llhttp_t *parser);
+    static int onChunkHeader(llhttp_t *parser);
     static int onBody(llhttp_t *parser, const char *at, size_t length);
     static int onMessageComplete(llhttp_t *parser);
 
@@ -83,10 +88,12 @@ private:
     Pause pause_ = Pause::None;
     QString failure_;
     bool started_ = false;
-    bool inHead_ = true;
+    Section section_ = Section::Head;
     // The current head as it came, and, before the mode is known, the first
     // bytes of the reply.
     QByteArray head_;
+    // The bytes of the current trailer so far.
+    qsizetype trailerSize_ = 0;
     int statusCode_ = 0;
     QByteArray reason_;
     QByteArray location_;
