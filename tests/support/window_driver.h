@@ -49,7 +49,7 @@ public:
     corvane::Corvane_Downloader window;
     QList<QUrl> opened;
     // The text of each box; one that is not the error box (title "ERROR",
-    // warning icon, one OK button) is marked.
+    // warning icon, one OK button, plain text) is marked.
     QStringList boxes;
     // Runs once for each box while it is open; the box waits for it.
     std::function<void()> whileBoxOpen;
@@ -69,8 +69,10 @@ private:
             return;
         }
         box->setProperty("seen", true);
+        // Its text, which may hold the peer's words, is never read as markup.
         const bool errorBox = box->windowTitle() == u"ERROR" && box->icon() == QMessageBox::Warning
-                              && box->standardButtons() == QMessageBox::Ok;
+                              && box->standardButtons() == QMessageBox::Ok
+                              && box->textFormat() == Qt::PlainText;
         boxes << (errorBox ? box->text() : "not the error box: " + box->text());
         if (whileBoxOpen) { // from a timer of its own: this one goes on answering
             held_ = box;

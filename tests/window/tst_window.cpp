@@ -98,6 +98,12 @@ void TestWindow::userActions_data()
     row("a double click on the link opens it once", "offer;clicks 0 150", false, kAbc, "", 1);
     row("a triple click on the link opens it once", "offer;clicks 0 150 300", false, kAbc, "", 1);
     row("two double clicks a second apart", "offer;clicks 0 150 1000 1150", false, kAbc, "", 2);
+    // Only a move of the focus within the window clears the box.
+    row("the window coming back keeps what was typed", "click box;type typed;switch", true, "typed",
+        "");
+    const QString injected = "http://127.0.0.1/watch?v=lb1\r\nX-Injected: yes";
+    row("a pasted header line is refused", "click box;paste " + injected + ";click Download", false,
+        injected, kBadLink);
 }
 
 // Runs steps separated by ';', each a verb and its argument.
@@ -111,6 +117,16 @@ void TestWindow::act(WindowDriver &w, const QString &steps)
                               Qt::LeftButton);
         } else if (verb == u"type") {
             QTest::keyClicks(focus, arg);
+        } else if (verb == u"paste") {
+            QApplication::clipboard()->setText(arg);
+            QTest::keyClick(focus, Qt::Key_V, Qt::ControlModifier);
+        } else if (verb == u"switch") { // to another window and back
+            QWidget other;
+            other.show();
+            other.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&other));
+            w.window.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&w.window));
         } else if (verb == u"key") {
             const QKeyCombination key = QKeySequence(arg)[0];
             QTest::keyClick(focus, key.key(), key.keyboardModifiers());
@@ -211,9 +227,15 @@ void TestWindow::infoEndpoints_data()
     const QString watch = QStringLiteral("http://127.0.0.1/watch?v=");
     row("100,000 characters typed", {tx + "&"}, longText + "&id=T&n=X", "",
         watch + QString(100'000, u'k'), longText);
-    row("characters beyond Latin-1 and control characters typed", {tx + "&"},
-        "?%E9??%09%01%7F&id=T&n=X", "",
-        watch + QString::fromUtf8("\u4e2d\u00e9\U0001F600\t\x01\x7f"), "?\xe9??\t\x01\x7f");
+    row("characters beyond Latin-1 typed", {tx + "&"}, "?%E9??&id=T&n=X", "",
+        watch + QString::fromUtf8("\u4e2d\u00e9\U0001F600"), "?\xe9??");
+    row("a paste with white space around it", {tx + "&"}, "pd1&id=T&n=X", "",
+        QString::fromUtf8(" \t\u00a0http://127.0.0.1/watch?v=pd1 \u00a0\r\n"), "pd1");
+    row("a status phrase with markup shows as it is",
+        {"HTTP/1.1 404 <b>Gone</b> <a href=\"http://x/\">here</a>\r\nContent-Length: 0\r\n\r\n"},
+        "",
+        "The video site answered 404 <b>Gone</b> <a href=\"http://x/\">here</a> instead of the "
+        "video's info.");
 
     // HTTP servers that nobody here wrote, and the stand-in, on port 80 of
     // loopback; @DIR@ is a directory of their own.
