@@ -8,6 +8,30 @@
 
 namespace corvane {
 
+namespace {
+
+// What to tell the user about a reply that ended with neither a token nor
+// the failure marker.
+QString DescribeReplyWithoutInfo(const ReplyReader &reader)
+{
+    if (!reader.started())
+        return QStringLiteral("The video site closed the connection without answering.");
+    const int status = reader.statusCode();
+    // 204 says outright that nothing came.
+    if (!reader.isHttp() || (status >= 200 && status < 300 && status != 204))
+        return QStringLiteral("The video site's reply held no video info.");
+
+    // The status and, for a redirect, where it points.
+    QString answer = QString::number(status);
+    if (!reader.reason().isEmpty())
+        answer += u' ' + PeerText(reader.reason());
+    if (status >= 300 && status < 400 && !reader.location().isEmpty())
+        answer += QStringLiteral(" (to %1)").arg(PeerText(reader.location()));
+    return QStringLiteral("The video site answered %1 instead of the video's info.").arg(answer);
+}
+
+} // namespace
+
 DownloadCommand::DownloadCommand(DownloadState &state, Socket &socket, WindowOperations &window,
                                  QObject *parent)
     : QObject(parent)
@@ -27,10 +51,7 @@ DownloadCommand::DownloadCommand(DownloadState &state, Socket &socket, WindowOpe
 
 void DownloadCommand::Command1_Click()
 {
-    socket_.Close();
-    pendingRequest_.reset();
-    awaitingReply_ = false;
-    replyTimer_.stop();
+    abandonConnection();
     scanner_.Reset();
     reader_.Reset();
     window_.SetLinkVisible(false);
@@ -80,10 +101,7 @@ void DownloadCommand::Winsock_Error(int Number, const QString &Description)
     Q_UNUSED(Number);
     // Closed before the box shows, so that nothing of this connection runs
     // while the box waits for the user.
-    pendingRequest_.reset();
-    awaitingReply_ = false;
-    replyTimer_.stop();
-    socket_.Close();
+    abandonConnection();
     window_.ShowErrorBox(Description);
 }
 
@@ -100,6 +118,11 @@ void DownloadCommand::Winsock_DataArrival(qint64 bytesTotal)
 }
 
 void DownloadCommand::CloseSocket()
+{
+    abandonConnection();
+}
+
+void DownloadCommand::abandonConnection()
 {
     pendingRequest_.reset();
     awaitingReply_ = false;
@@ -138,10 +161,8 @@ void DownloadCommand::settleReply()
 
 void DownloadCommand::failReply(QString message)
 {
-    awaitingReply_ = false;
-    replyTimer_.stop();
+    abandonConnection();
     state_.Connected = false;
-    socket_.Close();
     // Nothing more of this reply is read: the next one starts afresh.
     scanner_.Reset();
     reader_.Reset();
@@ -152,24 +173,6 @@ void DownloadCommand::onReplyTimeout()
 {
     if (awaitingReply_)
         failReply(kNoAnswerMessage);
-}
-
-QString DescribeReplyWithoutInfo(const ReplyReader &reader)
-{
-    if (!reader.started())
-        return QStringLiteral("The video site closed the connection without answering.");
-    const int status = reader.statusCode();
-    // 204 says outright that nothing came.
-    if (!reader.isHttp() || (status >= 200 && status < 300 && status != 204))
-        return QStringLiteral("The video site's reply held no video info.");
-
-    // The status and, for a redirect, where it points.
-    QString answer = QString::number(status);
-    if (!reader.reason().isEmpty())
-        answer += u' ' + PeerText(reader.reason());
-    if (status >= 300 && status < 400 && !reader.location().isEmpty())
-        answer += QStringLiteral(" (to %1)").arg(PeerText(reader.location()));
-    return QStringLiteral("The video site answered %1 instead of the video's info.").arg(answer);
 }
 
 } // namespace corvane

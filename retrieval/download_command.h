@@ -57,6 +57,9 @@ private:
     // Offers the link once it is whole, and reports a reply that fails or
     // ends without one.
     void settleReply();
+    // Drops the connection and forgets the request that waits for it and the
+    // reply's time-out.
+    void abandonConnection();
     // Drops the connection, then shows the message (taken by value: the
     // reader that may hold it is reset first).
     void failReply(QString message);
@@ -74,9 +77,5 @@ private:
     bool awaitingReply_ = false;
     QTimer replyTimer_;
 };
-
-// What to tell the user about a reply that ended with neither a token nor
-// the failure marker.
-QString DescribeReplyWithoutInfo(const ReplyReader &reader);
 
 } // namespace corvane
