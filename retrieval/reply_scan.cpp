@@ -43,8 +43,6 @@ qsizetype findEnd(std::string_view marker, std::string_view carry, std::string_v
     return at < 0 ? -1 : at + markerSize;
 }
 
-} // namespace
-
 QString ComposeDownloadLink(QStringView VideoId, QStringView token, QStringView title)
 {
     QString link;
@@ -59,6 +57,8 @@ QString ComposeDownloadLink(QStringView VideoId, QStringView token, QStringView 
         .append(title);
     return link;
 }
+
+} // namespace
 
 ScanOutcome ScanArrival(QStringView arrival, const QString &VideoId)
 {

@@ -25,10 +25,6 @@ struct ScanOutcome {
     bool failFound = false;
 };
 
-// "http://", the link-service host, then the download path with the video id,
-// the token and the title inserted as they are.
-QString ComposeDownloadLink(QStringView VideoId, QStringView token, QStringView title);
-
 // Scans a whole reply given as text, one character per byte: the token and
 // the title run to the next '&' or to the end of the text.
 ScanOutcome ScanArrival(QStringView arrival, const QString &VideoId);

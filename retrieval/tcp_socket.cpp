@@ -8,6 +8,15 @@
 
 namespace corvane {
 
+namespace {
+
+// Qt stops reading from the network when this much is unread, so a fast peer
+// slows down instead of filling memory.
+constexpr qint64 kReadBufferSize = 64 * 1024;
+constexpr int kTimedOutNumber = QAbstractSocket::SocketTimeoutError;
+
+} // namespace
+
 TcpSocket::TcpSocket(QObject *parent)
     : Socket(parent)
 {

@@ -19,10 +19,6 @@ class TcpSocket final : public Socket {
 
 public:
     static constexpr std::chrono::milliseconds kDefaultConnectTimeout{30'000};
-    // Qt stops reading from the network when this much is unread, so a fast
-    // peer slows down instead of filling memory.
-    static constexpr qint64 kReadBufferSize = 64 * 1024;
-    static constexpr int kTimedOutNumber = QAbstractSocket::SocketTimeoutError;
 
     explicit TcpSocket(QObject *parent = nullptr);
     ~TcpSocket() override;

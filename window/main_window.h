@@ -42,8 +42,6 @@ public:
     explicit Corvane_Downloader(LifecycleCalls calls, QWidget *parent = nullptr);
     ~Corvane_Downloader() override;
 
-    const DownloadState &downloadState() const { return state_; }
-
     QString RequestText() const override;
     void SetStatusCaption(const QString &caption) override;
     void SetLinkCaption(const QString &caption) override;
