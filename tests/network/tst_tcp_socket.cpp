@@ -5,6 +5,8 @@
 #include <QThread>
 
 #include <optional>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using namespace corvane;
 using namespace std::chrono_literals;
@@ -53,6 +55,8 @@ void TestTcpSocket::failsAtEveryPoint_data()
             QTest::addRow("%s, %s", point, close) << point << host << events;
         };
         row("connecting", "127.0.0.1", {"Connect"});
+        // QTcpSocket then reports the failure before connectToHost() returns.
+        row("no descriptor left", "127.0.0.1", {"Error Out of resources"});
         row("refused", "127.0.0.2", {"Error Connection refused"});
         row("empty host", "", notFound);
         row("host with a port suffix", "127.0.0.1:8080", notFound);
@@ -82,7 +86,16 @@ void TestTcpSocket::failsAtEveryPoint()
     TcpSocket socket;
     socket.setConnectTimeout(300ms);
     watch(socket, true);
+    rlimit descriptors{};
+    getrlimit(RLIMIT_NOFILE, &descriptors);
+    if (point == u"no descriptor left") {
+        const int lowestFree = dup(0);
+        close(lowestFree);
+        const rlimit none{rlim_t(lowestFree), descriptors.rlim_max};
+        setrlimit(RLIMIT_NOFILE, &none);
+    }
     socket.Connect(host, hanging ? hanging->port() : 80);
+    setrlimit(RLIMIT_NOFILE, &descriptors);
     QVERIFY(log.events.isEmpty()); // Connect() returns before any event
     QThread::msleep(50);           // what the network answers waits in the kernel
 
