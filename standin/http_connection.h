@@ -1,19 +1,18 @@
 #pragma once
 
 #include "http_server.h"
+#include "request_parser.h"
 
 #include <QHostAddress>
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <llhttp.h>
-
 namespace standin {
 
-// One client connection, on the descriptor the listener accepted. It parses
-// one request at a time with llhttp (no lenient flag set) and reads nothing
-// further until that request's answer is sent; the answer's head and body
-// go out from a block buffer shared by all connections, so a connection
+// One client connection, on the descriptor the listener accepted: the I/O
+// of its requests and answers. It parses one request at a time and reads
+// nothing further until that request's answer is sent; the answer's head and
+// body go out from a block buffer shared by all connections, so a connection
 // holds only the part of its answer the socket has not taken yet: its head
 // and small body, or its place in the file.
 //
@@ -40,16 +39,6 @@ private:
         Closed,
     };
 
-    static int onMessageBegin(llhttp_t *parser);
-    static int onUrl(llhttp_t *parser, const char *at, size_t length);
-    static int onHeaderField(llhttp_t *parser, const char *at, size_t length);
-    static int onHeaderFieldComplete(llhttp_t *parser);
-    static int onHeaderValue(llhttp_t *parser, const char *at, size_t length);
-    static int onHeadersComplete(llhttp_t *parser);
-    static int onMessageComplete(llhttp_t *parser);
-    static const llhttp_settings_t *settings();
-
-    bool countHead(size_t length);
     void readable();
     void writable();
     void timedOut();
@@ -72,24 +61,13 @@ private:
     QSocketNotifier readNotifier_;
     QSocketNotifier writeNotifier_;
     QTimer timer_;
-    llhttp_t parser_;
+    RequestParser parser_;
     Phase phase_ = Phase::Reading;
     bool endOfInput_ = false;
-    bool inMessage_ = false;
     bool closeAfterAnswer_ = false;
     // Received and not parsed yet: what follows a request the answer of which
     // is still being sent.
     QByteArray pending_;
-
-    // The request being parsed.
-    QByteArray url_;
-    QByteArray field_;
-    QByteArray value_;
-    bool fieldDone_ = false;
-    QList<std::pair<QByteArray, QByteArray>> fields_;
-    qsizetype headSize_ = 0;
-    int refusal_ = 0;
-    QByteArray refusalText_;
 
     // The answer being sent: out_ from outSent_ on, then fileRemaining_ bytes
     // of file_ from fileOffset_.

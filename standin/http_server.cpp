@@ -21,6 +21,8 @@ constexpr int kSendBufferSize = 128 * 1024;
 // Connections taken in one go, so that a flood of them does not starve the
 // connections already open.
 constexpr int kAcceptBatch = 64;
+// How long accepting pauses when the process is out of descriptors.
+constexpr int kAcceptBackoffMs = 200;
 
 } // namespace
 

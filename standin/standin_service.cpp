@@ -15,18 +15,9 @@ QByteArray formEncode(const QString &text)
     return text.toUtf8().toPercentEncoding(" ").replace(' ', '+');
 }
 
-HttpResponse htmlPage(int status, const QByteArray &title, const QByteArray &text)
-{
-    HttpResponse response;
-    response.status = status;
-    response.contentType = "text/html; charset=utf-8";
-    response.body = "<!DOCTYPE html>\n<title>" + title + "</title>\n<h1>" + title + "</h1>\n<p>"
-                    + text + "</p>\n";
-    return response;
-}
-
-} // namespace
-
+// A file name for the title that every system takes as it is: no path
+// separators, control characters or other characters Windows refuses, no
+// trailing dot or space, no Windows device name.
 QString safeFileName(const QString &title, const QString &suffix)
 {
     QString name;
@@ -54,9 +45,10 @@ QString safeFileName(const QString &title, const QString &suffix)
     return name + u'.' + suffix;
 }
 
-QByteArray StandinService::videoInfo(QByteArrayView id) const
+// The info endpoint's reply body for a video id.
+QByteArray videoInfo(const Catalog &catalog, QByteArrayView id)
 {
-    const Video *video = catalog_.find(id);
+    const Video *video = catalog.find(id);
     if (!video)
         return "status=fail&errorcode=150&reason="
                + formEncode(QStringLiteral("This video is unavailable."));
@@ -65,31 +57,33 @@ QByteArray StandinService::videoInfo(QByteArrayView id) const
            + "&title=" + formEncode(video->title) + "&video_id=" + video->id;
 }
 
+} // namespace
+
 HttpResponse StandinService::handle(const HttpRequest &request) const
 {
     if (request.path == "/get_video_info") {
         HttpResponse response;
         response.contentType = "application/x-www-form-urlencoded";
-        response.body = videoInfo(request.query.value("video_id"));
+        response.body = videoInfo(catalog_, request.query.value("video_id"));
         return response;
     }
     if (request.path == "/download/index.php")
         return download(request);
-    return htmlPage(404, "Not Found", "There is nothing here.");
+    return errorPage(404, "There is nothing here.");
 }
 
 HttpResponse StandinService::download(const HttpRequest &request) const
 {
     const Video *video = catalog_.find(request.query.value("video_id"));
     if (!video)
-        return htmlPage(404, "Not Found", "There is no such video.");
+        return errorPage(404, "There is no such video.");
     if (request.query.value("id") != video->token)
-        return htmlPage(403, "Forbidden",
-                        "This download link is not valid: its token does not match the video. "
-                        "Ask for the video's info again to get a fresh link.");
+        return errorPage(403,
+                         "This download link is not valid: its token does not match the video. "
+                         "Ask for the video's info again to get a fresh link.");
     auto file = std::make_shared<QFile>(video->path);
     if (!file->open(QIODevice::ReadOnly))
-        return htmlPage(404, "Not Found", "The video's file is missing.");
+        return errorPage(404, "The video's file is missing.");
 
     const QString name = safeFileName(video->title, QFileInfo(video->path).suffix());
     QByteArray ascii;

@@ -39,9 +39,13 @@ struct RawClient {
     }
     ~RawClient() { ::close(fd); }
     auto send(const QByteArray &b) { return ::send(fd, b.data(), size_t(b.size()), MSG_NOSIGNAL); }
-    Reply exchange(const QByteArray &request) { return send(request), read(1).value(0); }
+    Reply exchange(const QByteArray &request)
+    {
+        send(request);
+        return read(1).value(0);
+    }
     // Reads until count replies are in, the peer closes or the time is up.
-    QList<Reply> read(int count, bool headOnly = false)
+    QList<Reply> read(int count)
     {
         QList<Reply> replies;
         while (replies.size() < count) {
@@ -56,7 +60,7 @@ struct RawClient {
                     reply.status = -1;
                 reply.fields.insert(name, line.mid(line.indexOf(": ") + 2).trimmed());
             }
-            const qsizetype size = headOnly ? 0 : reply.fields.value("content-length").toLongLong();
+            const qsizetype size = reply.fields.value("content-length").toLongLong();
             if (end >= 0 && rest.size() >= end + 4 + size) {
                 reply.body = rest.mid(end + 4, size);
                 rest.remove(0, end + 4 + size);
@@ -65,7 +69,8 @@ struct RawClient {
             }
             char block[16384];
             const ssize_t n = ::recv(fd, block, sizeof block, 0);
-            if ((closed = n == 0 || (n < 0 && errno != EAGAIN)) || n < 0)
+            closed = n == 0 || (n < 0 && errno != EAGAIN);
+            if (n <= 0)
                 break;
             rest.append(block, n);
         }
@@ -107,8 +112,9 @@ private:
 
     QTemporaryDir media_;
     std::unique_ptr<StandinProcess> standin_;
-    QByteArray demo_, etag_, modified_; // the served file, its entity tag and its time
-    QStringList arguments_;             // with an address it cannot take, which it goes on without
+    QByteArray demo_;       // the served file
+    QByteArray modified_;   // and its time
+    QStringList arguments_; // with an address it cannot take, which it goes on without
 };
 
 void TestStandin::initTestCase()
@@ -131,8 +137,6 @@ void TestStandin::initTestCase()
     arguments_ = {"--media", media_.path(), "--listen", "192.0.2.1:0", "--listen"};
     standin_ = std::make_unique<StandinProcess>(arguments_ + QStringList{"127.0.0.1:80"});
     QVERIFY(standin_->waitUntilListening());
-    const QByteArray link = kDownload + "Demo1Clip01&id=" + token("Demo1Clip01");
-    etag_ = RawClient(80).exchange(request(link)).fields.value("etag");
 }
 
 QByteArray TestStandin::token(const QByteArray &id, quint16 port)
@@ -148,39 +152,24 @@ void TestStandin::requests_data()
     QTest::addColumn<QByteArray>("replies"); // statuses; "shut": we half-close; "close": it closes
     QTest::addColumn<QByteArray>("facts");   // of the last: "name: value", "-name", "@FIRST-LAST"
 
-    const auto row = [this](const QByteArray &name, QByteArray bytes, const char *replies,
-                            QByteArray facts = {}) { // ETAG, MTIME: the file's
+    const auto row = [](const QByteArray &name, const QByteArray &bytes, const char *replies,
+                        const QByteArray &facts = {}) {
         QTest::newRow(QByteArray(name).replace("\r\n", ", ").constData())
-            << bytes.replace("ETAG", etag_).replace("MTIME", modified_) << QByteArray(replies)
-            << facts.replace("ETAG", etag_).replace("MTIME", modified_);
+            << bytes << QByteArray(replies) << facts;
     };
     const QByteArray info = request("/get_video_info?video_id=Demo1Clip01");
-    const QByteArray line = info.first(info.indexOf("Host")), host = "Host: localhost\r\n";
+    const QByteArray line = info.first(info.indexOf("Host"));
+    const QByteArray host = "Host: localhost\r\n";
     const QByteArray file = kDownload + "Demo1Clip01&id=" + token("Demo1Clip01");
-    const auto range = [&](const QByteArray &value) {
-        return request(file, "Range: " + value + "\r\n");
-    };
-    const auto part = [](const QByteArray &p) {
-        return "etag: ETAG\ncontent-range: bytes " + p + "/52840\n@" + p;
-    };
 
-    // The download, HEAD, single byte ranges, If-Range, file names made of titles.
+    // The download, a range of it, file names made of titles.
     row("another video's token", request(kDownload + "Large&id=" + token("Demo1Clip01")), "403");
-    row("HEAD, no range", "HEAD " + file + " HTTP/1.1\r\n" + host + "Range: bytes=1-2\r\n\r\n",
-        "200", "content-length: 52840\naccept-ranges: bytes\nlast-modified: MTIME\n-content-range");
-    row("range", range("bytes=10-19"), "206", part("10-19"));
-    row("last bytes", range("bytes=-4"), "206", part("52836-52839"));
-    row("capitals, cut at the end", range("BYTES=52800-99999"), "206", part("52800-52839"));
-    row("If-Range: the ETag", range("bytes=1-2\r\nIf-Range: ETAG"), "206", part("1-2"));
-    row("If-Range: the date", range("bytes=1-2\r\nIf-Range: MTIME"), "206", part("1-2"));
-    for (const char *unsatisfiable : {"bytes=+1-+3", "bytes=5-2", "bytes=-0", "bytes=52840-"})
-        row(unsatisfiable, range(unsatisfiable), "416", "content-range: bytes */52840");
-    for (const char *ignored :
-         {"items=0-1", "bytes=0-1,3-4", "bytes=1-2\r\nIf-Range: W/ETAG",
-          "bytes=1-2\r\nIf-Range: \"x\"", "bytes=1-2\r\nIf-Range: Thu, 01 Jan 1970 00:00:00 GMT"})
-        row(ignored, range(ignored), "200", "-content-range\n@0-52839");
+    row("range", request(file, "Range: bytes=10-19\r\n"), "206",
+        "last-modified: " + modified_ + "\ncontent-range: bytes 10-19/"
+            + QByteArray::number(demo_.size()) + "\n@10-19");
     for (int i = 0; i < int(std::size(kTitles)); ++i) {
-        const QByteArray id = "Name" + QByteArray::number(i), name = kTitles[i][1];
+        const QByteArray id = "Name" + QByteArray::number(i);
+        const QByteArray name = kTitles[i][1];
         row(name, request(kDownload + id + "&id=" + token(id)), "200",
             "content-disposition: attachment; filename=\"" + name + "\"; filename*=UTF-8''"
                 + kTitles[i][2]);
@@ -191,7 +180,7 @@ void TestStandin::requests_data()
     row("duplicate Content-Length",
         line + host + "Content-Length: 0\r\nContent-Length: 56\r\n\r\n" + info, "400 close");
     row("Content-Length and chunked", line + host + chunked, "400 close");
-    row("fold line is no field", line + "X-Note: a\r\n Host: b\r\n\r\n", "400 close");
+    row("fold line", line + host + "X-A: a\r\n b: c\r\n\r\n", "400 close");
     row("space before the colon", line + "Host : localhost\r\n\r\n", "400 close");
     row("NUL in a value", line + host + QByteArray("X-Note: a\0b\r\n\r\n", 15), "400 close");
     row("DEL in a value", line + host + "X-Note: a\x7f\r\n\r\n", "400 close");
@@ -201,9 +190,6 @@ void TestStandin::requests_data()
     row("endless request line", "GET /" + QByteArray(20000, 'a'), "431 close");
     row("a body", "POST / HTTP/1.1\r\n" + host + "Content-Length: 3\r\n\r\nabc", "400 close");
     row("other method", "DELETE / HTTP/1.1\r\n" + host + "\r\n", "405 close", "allow: GET, HEAD");
-    row("no Host", line + "\r\n", "400 close");
-    row("two Hosts", line + host + host + "\r\n", "400 close");
-    row("HTTP/2.0", "GET / HTTP/2.0\r\n" + host + "\r\n", "505 close");
     row("another host, absolute", "GET http://other.example/ HTTP/1.1\r\n" + host + "\r\n", "421");
     row("unknown video", request(kDownload + "Nope&id=x"), "404");
 
@@ -212,7 +198,8 @@ void TestStandin::requests_data()
     row("pipelined, nothing after close", info + request("/", "Connection: close\r\n") + info,
         "200 404 close");
     row("half-closed after a download", request(file, "Accept-Encoding: gzip, br\r\n"),
-        "shut 200 close", "content-type: video/webm\n-content-encoding\n@0-52839");
+        "shut 200 close",
+        "content-type: video/webm\n-content-encoding\n@0-" + QByteArray::number(demo_.size() - 1));
     row("half-closed mid-request", line + host, "shut close");
 }
 
@@ -227,14 +214,16 @@ void TestStandin::requests()
     QList<QByteArray> statuses = replies.split(' ');
     const bool closes = statuses.removeAll("close") > 0;
     const bool shut = statuses.removeAll("shut") > 0 && ::shutdown(client.fd, SHUT_WR) == 0;
-    const QList<Reply> got = client.read(int(statuses.size()), bytes.startsWith("HEAD"));
+    const QList<Reply> got = client.read(int(statuses.size()));
     QCOMPARE(got.size(), statuses.size());
     for (qsizetype i = 0; i < got.size(); ++i)
         QCOMPARE(got[i].status, statuses[i].toInt());
     const Reply last = got.value(got.size() - 1);
     for (const QByteArray &fact : facts.split('\n')) {
-        const qsizetype colon = fact.indexOf(": "), dash = fact.indexOf('-');
-        const qsizetype first = fact.mid(1, dash - 1).toInt(), end = fact.mid(dash + 1).toInt() + 1;
+        const qsizetype colon = fact.indexOf(": ");
+        const qsizetype dash = fact.indexOf('-');
+        const qsizetype first = fact.mid(1, dash - 1).toInt();
+        const qsizetype end = fact.mid(dash + 1).toInt() + 1;
         if (fact.startsWith('@'))
             QCOMPARE(last.body, demo_.mid(first, end - first));
         else if (fact.startsWith('-'))

@@ -12,7 +12,11 @@ struct StandinProcess {
         endWithThisProcess(process);
         process.start(QStringLiteral(CORVANE_STANDIN_PATH), arguments);
     }
-    ~StandinProcess() { process.terminate(), process.waitForFinished(3000); }
+    ~StandinProcess()
+    {
+        process.terminate();
+        process.waitForFinished(3000);
+    }
 
     // Until it prints where it listens; output holds what it printed.
     bool waitUntilListening(int timeoutMs = 5000)

@@ -1,0 +1,185 @@
+#include "request_parser.h"
+
+namespace standin {
+
+namespace {
+
+RequestParser *parserOf(llhttp_t *parser)
+{
+    return static_cast<RequestParser *>(parser->data);
+}
+
+// Whether text, but for its trailing spaces and tabs, ends a line; before
+// when it is all spaces and tabs.
+bool endsLine(QByteArrayView text, bool before)
+{
+    for (qsizetype i = text.size() - 1; i >= 0; --i) {
+        if (text[i] != ' ' && text[i] != '\t')
+            return text[i] == '\n';
+    }
+    return before;
+}
+
+} // namespace
+
+const llhttp_settings_t *RequestParser::settings()
+{
+    static const llhttp_settings_t value = [] {
+        llhttp_settings_t s;
+        llhttp_settings_init(&s);
+        s.on_message_begin = &RequestParser::onMessageBegin;
+        s.on_url = &RequestParser::onUrl;
+        s.on_header_field = &RequestParser::onHeaderField;
+        s.on_header_field_complete = &RequestParser::onHeaderFieldComplete;
+        s.on_header_value = &RequestParser::onHeaderValue;
+        s.on_headers_complete = &RequestParser::onHeadersComplete;
+        s.on_message_complete = &RequestParser::onMessageComplete;
+        return s;
+    }();
+    return &value;
+}
+
+RequestParser::RequestParser()
+{
+    // Every lenient flag stays off: llhttp's defaults are its strict checks.
+    llhttp_init(&parser_, HTTP_REQUEST, settings());
+    parser_.data = this;
+}
+
+RequestParser::Result RequestParser::parse(const char *data, qsizetype length, qsizetype &taken)
+{
+    chunk_ = data;
+    const llhttp_errno_t error = llhttp_execute(&parser_, data, size_t(length));
+    if (error == HPE_OK) {
+        // All taken; the request goes on in the next block.
+        lineEndBefore_ = endsLine(QByteArrayView(data, length), lineEndBefore_);
+        taken = length;
+        return Result::Partial;
+    }
+    if (error != HPE_PAUSED && error != HPE_PAUSED_UPGRADE) {
+        inMessage_ = false;
+        if (refusal_ == 0) {
+            refusal_ = 400;
+            refusalText_ = "The request is not understood: "
+                           + QByteArray(llhttp_get_error_reason(&parser_)) + '.';
+        }
+        return Result::Refused;
+    }
+    taken = llhttp_get_error_pos(&parser_) - data;
+    if (error == HPE_PAUSED_UPGRADE)
+        return Result::Upgrade;
+    llhttp_resume(&parser_);
+    return Result::Complete;
+}
+
+ParsedRequest RequestParser::takeRequest()
+{
+    inMessage_ = false;
+    parsed_.major = llhttp_get_http_major(&parser_);
+    parsed_.minor = llhttp_get_http_minor(&parser_);
+    parsed_.method = llhttp_method_name(llhttp_method_t(llhttp_get_method(&parser_)));
+    return std::exchange(parsed_, {});
+}
+
+bool RequestParser::keepsAlive()
+{
+    return !llhttp_get_upgrade(&parser_) && llhttp_should_keep_alive(&parser_);
+}
+
+int RequestParser::onMessageBegin(llhttp_t *parser)
+{
+    RequestParser *self = parserOf(parser);
+    self->inMessage_ = true;
+    self->parsed_ = ParsedRequest();
+    self->field_.clear();
+    self->value_.clear();
+    self->fieldDone_ = false;
+    self->headSize_ = 0;
+    self->refusal_ = 0;
+    return HPE_OK;
+}
+
+bool RequestParser::countHead(size_t length)
+{
+    headSize_ += qsizetype(length);
+    if (headSize_ <= kMaxHeadSize)
+        return true;
+    refusal_ = 431;
+    refusalText_ = "The request's head is larger than 8 KiB.";
+    return false;
+}
+
+int RequestParser::onUrl(llhttp_t *parser, const char *at, size_t length)
+{
+    RequestParser *self = parserOf(parser);
+    if (!self->countHead(length))
+        return HPE_USER;
+    self->parsed_.target.append(at, qsizetype(length));
+    return HPE_OK;
+}
+
+int RequestParser::onHeaderField(llhttp_t *parser, const char *at, size_t length)
+{
+    RequestParser *self = parserOf(parser);
+    if (self->fieldDone_) {
+        self->parsed_.fields.append(
+            {std::exchange(self->field_, {}), std::exchange(self->value_, {})});
+        self->fieldDone_ = false;
+    }
+    if (!self->countHead(length))
+        return HPE_USER;
+    self->field_.append(at, qsizetype(length));
+    return HPE_OK;
+}
+
+int RequestParser::onHeaderFieldComplete(llhttp_t *parser)
+{
+    RequestParser *self = parserOf(parser);
+    self->fieldDone_ = true;
+    // ": " and the line's end count too, so that many empty fields add up.
+    return self->countHead(4) ? HPE_OK : HPE_USER;
+}
+
+int RequestParser::onHeaderValue(llhttp_t *parser, const char *at, size_t length)
+{
+    RequestParser *self = parserOf(parser);
+    if (!self->countHead(length))
+        return HPE_USER;
+    // llhttp takes a line that begins with a space or tab as the value's
+    // continuation and leaves its line break out: it is put back, for the
+    // request's checks to see.
+    if (self->followsLineEnd(at))
+        self->value_.append("\r\n");
+    self->value_.append(at, qsizetype(length));
+    return HPE_OK;
+}
+
+// Whether a value's part at at begins a line, after spaces or tabs: that
+// is, in this block, or at its start in the block before.
+bool RequestParser::followsLineEnd(const char *at) const
+{
+    return endsLine(QByteArrayView(chunk_, at), lineEndBefore_);
+}
+
+int RequestParser::onHeadersComplete(llhttp_t *parser)
+{
+    RequestParser *self = parserOf(parser);
+    if (self->fieldDone_)
+        self->parsed_.fields.append(
+            {std::exchange(self->field_, {}), std::exchange(self->value_, {})});
+    self->fieldDone_ = false;
+    if (parser->content_length > 0 || (parser->flags & (F_CHUNKED | F_TRANSFER_ENCODING))) {
+        self->refusal_ = 400;
+        self->refusalText_ = "Requests with a body are not taken.";
+        return -1;
+    }
+    return 0;
+}
+
+int RequestParser::onMessageComplete(llhttp_t *)
+{
+    // Stop after each request: it is answered before the next one is read.
+    return HPE_PAUSED;
+}
+
+} // namespace standin

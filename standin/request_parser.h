@@ -1,0 +1,64 @@
+#pragma once
+
+#include "request_rules.h"
+
+#include <llhttp.h>
+
+namespace standin {
+
+// Reads a connection's requests with llhttp (no lenient flag set), one at a
+// time: it stops after each whole request, which is answered before the next
+// is read. A head over 8 KiB, a body and anything llhttp rejects are refused.
+class RequestParser {
+public:
+    static constexpr qsizetype kMaxHeadSize = 8 * 1024;
+
+    enum class Result {
+        Partial,  // all taken; the request goes on in the next block
+        Complete, // a whole request, to take with takeRequest()
+        Upgrade,  // a whole request, after which the bytes are another protocol's
+        Refused,  // with refusal() and refusalText()
+    };
+
+    RequestParser();
+    RequestParser(const RequestParser &) = delete;
+    RequestParser &operator=(const RequestParser &) = delete;
+
+    // Parses from data on; taken says how much of it a whole request used.
+    Result parse(const char *data, qsizetype length, qsizetype &taken);
+    ParsedRequest takeRequest();
+    // Whether the connection may stay open after the request just taken.
+    bool keepsAlive();
+    // Whether a request has begun and is not whole yet.
+    bool inMessage() const { return inMessage_; }
+    int refusal() const { return refusal_; }
+    QByteArray refusalText() const { return refusalText_; }
+
+private:
+    static int onMessageBegin(llhttp_t *parser);
+    static int onUrl(llhttp_t *parser, const char *at, size_t length);
+    static int onHeaderField(llhttp_t *parser, const char *at, size_t length);
+    static int onHeaderFieldComplete(llhttp_t *parser);
+    static int onHeaderValue(llhttp_t *parser, const char *at, size_t length);
+    static int onHeadersComplete(llhttp_t *parser);
+    static int onMessageComplete(llhttp_t *parser);
+    static const llhttp_settings_t *settings();
+
+    bool countHead(size_t length);
+    bool followsLineEnd(const char *at) const;
+
+    llhttp_t parser_;
+    bool inMessage_ = false;
+    ParsedRequest parsed_;
+    QByteArray field_;
+    QByteArray value_;
+    bool fieldDone_ = false;
+    qsizetype headSize_ = 0;
+    int refusal_ = 0;
+    QByteArray refusalText_;
+    // The block llhttp is parsing, and whether the one before ended a line.
+    const char *chunk_ = nullptr;
+    bool lineEndBefore_ = false;
+};
+
+} // namespace standin
