@@ -42,4 +42,5 @@ TEST_PACKAGES=(clang-14 libclang-rt-14-dev util-linux iproute2 clang-format-14
 # Real HTTP servers that the reply reader is tested against.
 TEST_PACKAGES+=(nginx lighttpd python3)
 BENCH_PACKAGES=(wrk nginx)  # bench/standin-load: the stand-in under load against nginx
+TEST_PACKAGES+=(lintian)  # the .deb checked against Debian's policy
 TEST_PACKAGES+=(libz-mingw-w64-dev nsis xvfb jwm xdotool x11-utils imagemagick tesseract-ocr socat locales)  # the Windows program: zlib for it, its installer, and driving it under Wine
