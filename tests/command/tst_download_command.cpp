@@ -23,7 +23,7 @@ const QString kInvalidVideo = u"Invalid Youtube video, Please check and try agai
 
 // The socket and the window in one, logging what is done to them in order.
 struct Rig final : Socket, WindowOperations {
-    Rig() { command.setReplyTimeout(50ms); }
+    Rig() { command.setReplyTimeout(200ms); }
     void Close() override { log << u"close"_s; }
     void Connect(const QString &host, quint16 port) override
     {
@@ -37,7 +37,8 @@ struct Rig final : Socket, WindowOperations {
     void SetLinkVisible(bool visible) override { log << (visible ? "show" : "hide"); }
     void ShowErrorBox(const QString &message) override { log << "box " + message; }
 
-    // "click [LINK]", "connect", "data BYTES", "peer close", "error", "unload", "wait".
+    // "click [LINK]", "connect", "data BYTES", "peer close", "error", "unload",
+    // "wait" (longer than the reply's time-out), "dawdle" (well within it).
     void run(const QString &event)
     {
         if (event.startsWith(u"click")) {
@@ -54,8 +55,10 @@ struct Rig final : Socket, WindowOperations {
             emit ErrorEvent(104, u"Connection reset by peer"_s);
         } else if (event == u"unload") {
             command.CloseSocket();
-        } else if (event == u"wait") { // longer than the reply's time-out
-            QTest::qWait(300);
+        } else if (event == u"wait") {
+            QTest::qWait(400);
+        } else if (event == u"dawdle") {
+            QTest::qWait(60);
         } else {
             QFAIL(qPrintable("no such step: " + event));
         }
@@ -155,6 +158,10 @@ void TestDownloadCommand::everyStateMeetsEveryEvent_data()
     row("connected, token", connected, token, kOffered, false, second);
     row("connected, token and failure", connected, both, kOffered + invalid, false, second);
     row("connected, other data", connected, "data <html>", none, true, "");
+    row("connected, a reply that trickles in for longer than the time-out", connected,
+        "data HTTP/1.1 200 OK\r\n;dawdle;data X: 1\r\n;dawdle;data \r\n;dawdle;data &token=T2;"
+        "dawdle;data &title=Two;dawdle;data &",
+        kOffered, false, second);
     row("connected, peer close", connected, "peer close",
         {"close", "close", "box The video site closed the connection without answering."}, false,
         "");
@@ -167,6 +174,13 @@ void TestDownloadCommand::everyStateMeetsEveryEvent_data()
     row("answered, failure keeps the link", answered, both, invalid, false, first);
     row("answered, peer close keeps the link", answered, "peer close", {"close"}, false, first);
     row("answered, silence", answered, "wait", none, false, first);
+    const QByteArray gzipInChunks = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"
+                                    "Content-Encoding: gzip\r\n\r\n"
+                                    + chunked(gzipped("&token=T1&title=One&"), 7);
+    row("answered in gzip chunks, a newer command's reply read afresh",
+        connected + QStringList{"data " + QString::fromLatin1(gzipInChunks)},
+        newer + ";data " + QString::fromLatin1(httpReply("", "&token=T3&title=Three&")),
+        restart + kOffered, false, expectedDownloadLink("xyz", "T3", "Three"));
     row("answered, rejected link", answered, "click http://h/watch?V=abc",
         {"close", "hide", "box " + kInvalidLink}, false, first);
 }
