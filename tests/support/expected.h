@@ -28,6 +28,14 @@ inline QString expectedDownloadLink(const QString &videoId, const QString &token
            + token + QStringLiteral("&n=") + title;
 }
 
+// The download link with this query after "video_id=", as it is opened.
+inline QByteArray expectedLinkQuery(const QByteArray &afterVideoId)
+{
+    return "http://"
+           + QByteArray(corvane::kLinkServiceHost.data(), corvane::kLinkServiceHost.size())
+           + "/download/index.php?video_id=" + afterVideoId;
+}
+
 // An HTTP head as the info endpoint would send it before its body.
 inline const QByteArray kReplyHead = "HTTP/1.1 200 OK\r\n"
                                      "Content-Type: application/x-www-form-urlencoded\r\n\r\n";

@@ -46,6 +46,27 @@ public:
         QTest::mouseClick(button(), Qt::LeftButton);
     }
 
+    // Waits until the download has settled: the link on offer when one is
+    // expected, so many boxes seen, and none open.
+    bool settled(bool offered, qsizetype boxCount)
+    {
+        const bool done = QTest::qWaitFor(
+            [&] {
+                return linkShown() == offered && boxes.size() >= boxCount
+                       && !QApplication::activeModalWidget();
+            },
+            10000);
+        QTest::qWait(100); // nothing more comes
+        return done;
+    }
+
+    // Clicks the link label; what the system was asked to open, as its bytes.
+    QByteArray clickLink()
+    {
+        QTest::mouseClick(label("Label1"), Qt::LeftButton);
+        return opened.size() == 1 ? opened[0].toEncoded() : QByteArray();
+    }
+
     corvane::Corvane_Downloader window;
     QList<QUrl> opened;
     // The text of each box; one that is not the error box (title "ERROR",
@@ -76,7 +97,10 @@ private:
         boxes << (errorBox ? box->text() : "not the error box: " + box->text());
         if (whileBoxOpen) { // from a timer of its own: this one goes on answering
             held_ = box;
-            QTimer::singleShot(0, this, [this, hook = whileBoxOpen] { hook(), held_ = nullptr; });
+            QTimer::singleShot(0, this, [this, hook = whileBoxOpen] {
+                hook();
+                held_ = nullptr;
+            });
         }
     }
 

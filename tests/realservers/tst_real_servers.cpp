@@ -1,0 +1,115 @@
+#include "child_process.h"
+#include "download_command.h"
+#include "expected.h"
+#include "window_driver.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+using namespace corvane;
+using namespace std::chrono_literals;
+
+// The real window, offscreen, against HTTP servers that nobody here wrote,
+// and the stand-in, on port 80 of loopback.
+class TestRealServers : public QObject {
+    Q_OBJECT
+
+private slots:
+    void infoEndpoints_data();
+    void infoEndpoints();
+};
+
+void TestRealServers::infoEndpoints_data()
+{
+    QTest::addColumn<QString>("command");       // @DIR@ is a folder of the server's own
+    QTest::addColumn<QString>("configuration"); // in tests/realservers/, as server.conf
+    QTest::addColumn<QByteArray>("opened");     // the link offered, after "video_id="; '*'
+                                                // stands for the stand-in's own token
+    QTest::addColumn<QString>("message");       // of the one box shown, if any
+    QTest::addColumn<QString>("link");          // typed into the window
+
+    const auto row = [](const char *name, const QString &command, const QString &configuration,
+                        const QByteArray &opened, const QString &message,
+                        const QString &link = QStringLiteral("http://127.0.0.1/watch?v=abc")) {
+        QTest::newRow(name) << command << configuration << opened << message << link;
+    };
+    const QString nginx = "/usr/sbin/nginx -p @DIR@ -c @DIR@/server.conf";
+    const QByteArray info = "abc&id=QWxhZGRpbg%3D%3D&n=Real+Caf%C3%A9";
+    row("nginx, gzip in chunks", nginx, "nginx-gzip.conf", info, "");
+    row("nginx, redirect", nginx, "nginx-redirect.conf", "",
+        "The video site answered 301 Moved Permanently (to http://127.0.0.1/moved) instead of "
+        "the video's info.");
+    row("lighttpd, a static file", "/usr/sbin/lighttpd -D -f @DIR@/server.conf", "lighttpd.conf",
+        info, "");
+    row("python http.server, a chunk ends inside the token",
+        "python3 \"" CORVANE_SOURCE_DIR "/tests/realservers/chunking_server.py\" 127.0.0.1 80", "",
+        "abc&id=QWxhZGRpbg%3D%3D&n=Chunked+Caf%C3%A9", "");
+    // Its own defaults: 127.0.0.1:80 and [::1]:80; its tokens are its own.
+    const QString standin = "\"" CORVANE_STANDIN_PATH "\"";
+    row("stand-in, a title beyond ASCII", standin, "",
+        "CafeParis42&feature=share&id=*&n=Caf%C3%A9+de+Paris", "",
+        "http://localhost/watch?v=CafeParis42&feature=share");
+    row("stand-in, unknown video", standin, "", "",
+        "Invalid Youtube video, Please check and try again.",
+        "http://localhost/watch?v=NotInCatalog");
+}
+
+// What the window shows for each server's answer, and the link it opens.
+void TestRealServers::infoEndpoints()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, configuration);
+    QFETCH(QByteArray, opened);
+    QFETCH(QString, message);
+    QFETCH(QString, link);
+
+    QTemporaryDir dir;
+    QFile info(dir.filePath(QStringLiteral("get_video_info")));
+    QVERIFY(info.open(QIODevice::WriteOnly));
+    info.write("status=ok&token=QWxhZGRpbg%3D%3D&title=Real+Caf%C3%A9&fmt_list="
+               + QByteArray(900, 'x') + "&video_id=abc");
+    info.close();
+    if (!configuration.isEmpty()) {
+        QFile source(QStringLiteral(CORVANE_SOURCE_DIR "/tests/realservers/") + configuration);
+        QFile config(dir.filePath(QStringLiteral("server.conf")));
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write(source.readAll().replace("@DIR@", QFile::encodeName(dir.path())));
+    }
+    QProcess server;
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    endWithThisProcess(server);
+    const QStringList words = QProcess::splitCommand(command.replace("@DIR@", dir.path()));
+    server.start(words.first(), words.mid(1));
+    const auto stop = qScopeGuard([&server] {
+        server.terminate();
+        server.waitForFinished(5000);
+    });
+    const auto listening = [] {
+        QTcpSocket probe;
+        probe.connectToHost(QStringLiteral("127.0.0.1"), 80);
+        return probe.waitForConnected(100);
+    };
+    QVERIFY2(QTest::qWaitFor(listening, 10000), qPrintable(command + " does not listen"));
+
+    WindowDriver w;
+    QVERIFY(QTest::qWaitForWindowActive(&w.window));
+    w.window.findChild<DownloadCommand *>()->setReplyTimeout(800ms);
+    w.download(link);
+    const QStringList boxes = message.isEmpty() ? QStringList() : QStringList{message};
+    QVERIFY(w.settled(!opened.isEmpty(), boxes.size()));
+    QCOMPARE(w.boxes, boxes);
+    if (opened.isEmpty())
+        return;
+    const QByteArray url = w.clickLink();
+    const QList<QByteArray> expected = expectedLinkQuery(opened).split('*');
+    QVERIFY2(expected.size() == 1 ? url == expected[0]
+                                  : url.startsWith(expected[0]) && url.endsWith(expected[1]),
+             url.left(300) + " is not " + opened);
+}
+
+QTEST_MAIN(TestRealServers)
+#include "tst_real_servers.moc"
