@@ -38,10 +38,11 @@ void TestRealServers::infoEndpoints_data()
     };
     const QString nginx = "/usr/sbin/nginx -p @DIR@ -c @DIR@/server.conf";
     const QByteArray info = "abc&id=QWxhZGRpbg%3D%3D&n=Real+Caf%C3%A9";
-    row("nginx, gzip in chunks", nginx, "nginx-gzip.conf", info, "");
-    row("nginx, redirect", nginx, "nginx-redirect.conf", "",
+    row("nginx, gzip in chunks", nginx, "nginx.conf", info, "");
+    row("nginx, redirect", nginx, "nginx.conf", "",
         "The video site answered 301 Moved Permanently (to http://127.0.0.1/moved) instead of "
-        "the video's info.");
+        "the video's info.",
+        "http://127.0.0.1/watch?v=moved");
     row("lighttpd, a static file", "/usr/sbin/lighttpd -D -f @DIR@/server.conf", "lighttpd.conf",
         info, "");
     row("python http.server, a chunk ends inside the token",

@@ -91,7 +91,6 @@ void TestWindow::userActions_data()
     row("a held Return presses once", "key Return;activate;repeat Return", false, start, kNoLink);
     row("a press under the error box does nothing", "press under box;click Download", false, start,
         kNoLink);
-    row("a double click on the link opens it once", "offer;clicks 0 150", false, kAbc, "", 1);
     row("a triple click on the link opens it once", "offer;clicks 0 150 300", false, kAbc, "", 1);
     row("two double clicks a second apart", "offer;clicks 0 150 1000 1150", false, kAbc, "", 2);
     // Only a move of the focus within the window clears the box.
