@@ -180,6 +180,14 @@ void TestDownloadCommand::everyStateMeetsEveryEvent_data()
         connected + QStringList{"data " + QString::fromLatin1(gzipInChunks)},
         newer + ";data " + QString::fromLatin1(httpReply("", "&token=T3&title=Three&")),
         restart + kOffered, false, expectedDownloadLink("xyz", "T3", "Three"));
+    const QByteArray damagedGzip = "\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\x07";
+    row("failed on damaged gzip, a newer command's reply read afresh",
+        connected
+            + QStringList{"data "
+                          + QString::fromLatin1(
+                              httpReply("Content-Encoding: gzip\r\n", damagedGzip))},
+        newer + ";data " + QString::fromLatin1(httpReply("", "&token=T3&title=Three&")),
+        restart + kOffered, false, expectedDownloadLink("xyz", "T3", "Three"));
     row("answered, rejected link", answered, "click http://h/watch?V=abc",
         {"close", "hide", "box " + kInvalidLink}, false, first);
 }
