@@ -3,9 +3,11 @@
 // nothing, whatever their headers say, and one with a body makes the reply
 // fail; a 204 or 304 ends with its head; a trailer past 64 KiB makes the reply
 // fail rather than be held. Inputs of the last kind go in as they are: bare
-// text comes out whole, anything else ends or fails, saying why.
+// text comes out whole, anything else ends or fails, saying why. What comes
+// out, scanned piece by piece as it comes, gives what a scan of the whole does.
 #include "http_bodies.h"
 #include "reply_reader.h"
+#include "reply_scan.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -52,7 +54,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray reply = framing == AsItIs ? body : interims[interim] + head + framed;
 
     QByteArray scanned;
-    ReplyReader reader([&scanned](QByteArrayView piece) { scanned += piece; });
+    ReplyScanner scanner;
+    ReplyReader reader([&](QByteArrayView piece) {
+        scanned += piece;
+        scanner.Feed(piece);
+    });
     for (qsizetype from = 0, length = 0; from < reply.size(); from += length) {
         length = std::min(next(97), reply.size() - from);
         reader.Feed(QByteArrayView(reply).sliced(from, length));
@@ -67,7 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         right = ended && scanned == head;
     else if (framing == Chunked && padding > ReplyReader::kMaxHeadSize)
         right = reader.failure().contains(u"trailer longer") && scanned.startsWith(head);
-    if (!right)
+    scanner.End();
+    const ScanOutcome whole = ScanArrival(QString::fromLatin1(scanned), QStringLiteral("vid"));
+    if (!right || scanner.linkWhole() != whole.tokenFound || scanner.failFound() != whole.failFound
+        || (whole.tokenFound && scanner.Link(u"vid") != whole.link))
         std::abort();
     return 0;
 }

@@ -49,7 +49,8 @@ void TestTcpSocket::failsAtEveryPoint_data()
     QTest::addColumn<QString>("host");
     QTest::addColumn<QStringList>("events"); // when left alone; after Close() none
 
-    const QStringList notFound{"Error Host not found"}, closed{"Connect", "Data", "Close"};
+    const QStringList notFound{"Error Host not found"};
+    const QStringList closed{"Connect", "Data", "Close"};
     for (const char *close : {"left alone", "then Close()"}) {
         const auto row = [close](const char *point, const char *host, const QStringList &events) {
             QTest::addRow("%s, %s", point, close) << point << host << events;

@@ -217,8 +217,6 @@ void TestWindow::infoEndpoints_data()
     const QString watch = QStringLiteral("http://127.0.0.1/watch?v=");
     row("100,000 characters typed", {tx + "&"}, longText + "&id=T&n=X", "",
         watch + QString(100'000, u'k'), longText);
-    row("characters beyond Latin-1 typed", {tx + "&"}, "?%E9??&id=T&n=X", "",
-        watch + QString::fromUtf8("\u4e2d\u00e9\U0001F600"), "?\xe9??");
     row("a paste with white space around it", {tx + "&"}, "pd1&id=T&n=X", "",
         QString::fromUtf8(" \t\u00a0http://127.0.0.1/watch?v=pd1 \u00a0\r\n"), "pd1");
     row("a status phrase with markup shows as it is",
