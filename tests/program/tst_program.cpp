@@ -12,14 +12,6 @@
 
 using namespace corvane;
 
-namespace {
-
-const QString kAbc = QStringLiteral("http://127.0.0.1/watch?v=abc");
-
-} // namespace
-
-// The program as its own process, on the offscreen platform, watched and
-// driven by the window probe (tests/support/window_probe.cpp) loaded into it.
 class TestProgram : public QObject {
     Q_OBJECT
 
@@ -34,20 +26,20 @@ void TestProgram::endsSoonAfterItsWindowCloses_data()
     QTest::addColumn<QByteArray>("server"); // on port 80: "hangs", or its reply to the request
     QTest::addColumn<QByteArray>("sign");   // what the probe reports before the close
 
+    const QString abc = QStringLiteral("http://127.0.0.1/watch?v=abc");
     const auto row = [](const char *name, const QString &link, const QByteArray &server = {},
                         const QByteArray &sign = {}) {
         QTest::newRow(name) << link << server << sign;
     };
     row("idle", "");
     row("while a host lookup never ends", "http://video.example/watch?v=abc");
-    row("while connecting", kAbc, "hangs");
-    row("while the reply is awaited", kAbc, "");
-    row("with the link on offer", kAbc, kReplyHead + "&token=T&title=X&", "link on offer\n");
+    row("while connecting", abc, "hangs");
+    row("with the link on offer", abc, kReplyHead + "&token=T&title=X&", "link on offer\n");
     row("while an error box is open", "http://127.0.0.2/?v=a", "", "box Connection refused\n");
 }
 
-// The program as its own process, driven by the window probe
-// (tests/support/window_probe.cpp) loaded into it: it starts with its window,
+// The program as its own process, on the offscreen platform, driven by the
+// window probe (tests/support/window_probe.cpp) loaded into it: it starts with its window,
 // Download focused, and ends soon after the window closes, normally and with
 // status 0, its connection gone and nothing more sent. Qt waits at exit for
 // its name lookups, which nothing can cut short: it must end all the same.

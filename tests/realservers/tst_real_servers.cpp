@@ -24,30 +24,25 @@ private slots:
 
 void TestRealServers::infoEndpoints_data()
 {
-    QTest::addColumn<QString>("command");       // @DIR@ is a folder of the server's own
-    QTest::addColumn<QString>("configuration"); // in tests/realservers/, as server.conf
-    QTest::addColumn<QByteArray>("opened");     // the link offered, after "video_id="; '*'
-                                                // stands for the stand-in's own token
-    QTest::addColumn<QString>("message");       // of the one box shown, if any
-    QTest::addColumn<QString>("link");          // typed into the window
+    QTest::addColumn<QString>("command");   // @DIR@: a folder of its own, with nginx.conf in it
+    QTest::addColumn<QByteArray>("opened"); // after "video_id="; '*' is the stand-in's token
+    QTest::addColumn<QString>("message");   // of the one box shown, if any
+    QTest::addColumn<QString>("link");      // typed into the window
 
-    const auto row = [](const char *name, const QString &command, const QString &configuration,
-                        const QByteArray &opened, const QString &message,
+    const auto row = [](const char *name, const QString &command, const QByteArray &opened,
+                        const QString &message,
                         const QString &link = QStringLiteral("http://127.0.0.1/watch?v=abc")) {
-        QTest::newRow(name) << command << configuration << opened << message << link;
+        QTest::newRow(name) << command << opened << message << link;
     };
-    const QString nginx = "/usr/sbin/nginx -p @DIR@ -c @DIR@/server.conf";
-    const QByteArray info = "abc&id=QWxhZGRpbg%3D%3D&n=Real+Caf%C3%A9";
-    row("nginx, gzip in chunks", nginx, "nginx.conf", info, "");
-    row("nginx, redirect", nginx, "nginx.conf", "",
+    const QString nginx = "/usr/sbin/nginx -p @DIR@ -c @DIR@/nginx.conf";
+    row("nginx, gzip in chunks", nginx, "abc&id=QWxhZGRpbg%3D%3D&n=Real+Caf%C3%A9", "");
+    row("nginx, redirect", nginx, "",
         "The video site answered 301 Moved Permanently (to http://127.0.0.1/moved) instead of "
         "the video's info.",
         "http://127.0.0.1/watch?v=moved");
-    row("lighttpd, a static file", "/usr/sbin/lighttpd -D -f @DIR@/server.conf", "lighttpd.conf",
-        info, "");
     // Its own defaults: 127.0.0.1:80 and [::1]:80; its tokens are its own.
     const QString standin = "\"" CORVANE_STANDIN_PATH "\"";
-    row("stand-in, a title beyond ASCII", standin, "",
+    row("stand-in, a title beyond ASCII", standin,
         "CafeParis42&feature=share&id=*&n=Caf%C3%A9+de+Paris", "",
         "http://localhost/watch?v=CafeParis42&feature=share");
 }
@@ -56,24 +51,19 @@ void TestRealServers::infoEndpoints_data()
 void TestRealServers::infoEndpoints()
 {
     QFETCH(QString, command);
-    QFETCH(QString, configuration);
     QFETCH(QByteArray, opened);
     QFETCH(QString, message);
     QFETCH(QString, link);
 
     QTemporaryDir dir;
-    QFile info(dir.filePath(QStringLiteral("get_video_info")));
-    QVERIFY(info.open(QIODevice::WriteOnly));
-    info.write("status=ok&token=QWxhZGRpbg%3D%3D&title=Real+Caf%C3%A9&fmt_list="
-               + QByteArray(900, 'x') + "&video_id=abc");
-    info.close();
-    if (!configuration.isEmpty()) {
-        QFile source(QStringLiteral(CORVANE_SOURCE_DIR "/tests/realservers/") + configuration);
-        QFile config(dir.filePath(QStringLiteral("server.conf")));
-        QVERIFY(source.open(QIODevice::ReadOnly));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write(source.readAll().replace("@DIR@", QFile::encodeName(dir.path())));
-    }
+    QFile source(QStringLiteral(CORVANE_SOURCE_DIR "/tests/realservers/nginx.conf"));
+    QFile config(dir.filePath(QStringLiteral("nginx.conf")));
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write(source.readAll()
+                     .replace("@DIR@", QFile::encodeName(dir.path()))
+                     .replace("@PADDING@", QByteArray(900, 'x')));
+    config.close();
     QProcess server;
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     endWithThisProcess(server);

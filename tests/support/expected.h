@@ -20,20 +20,19 @@ inline QByteArray expectedInfoRequest(const QByteArray &videoId, const QByteArra
              "\r\n";
 }
 
-inline QString expectedDownloadLink(const QString &videoId, const QString &token,
-                                    const QString &title)
-{
-    return QStringLiteral("http://") + corvane::kLinkServiceHost
-           + QStringLiteral("/download/index.php?video_id=") + videoId + QStringLiteral("&id=")
-           + token + QStringLiteral("&n=") + title;
-}
-
 // The download link with this query after "video_id=", as it is opened.
 inline QByteArray expectedLinkQuery(const QByteArray &afterVideoId)
 {
     return "http://"
            + QByteArray(corvane::kLinkServiceHost.data(), corvane::kLinkServiceHost.size())
            + "/download/index.php?video_id=" + afterVideoId;
+}
+
+inline QString expectedDownloadLink(const QString &videoId, const QString &token,
+                                    const QString &title)
+{
+    return QString::fromLatin1(
+        expectedLinkQuery((videoId + "&id=" + token + "&n=" + title).toLatin1()));
 }
 
 // An HTTP head as the info endpoint would send it before its body.

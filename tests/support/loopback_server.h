@@ -59,7 +59,6 @@ private:
     bool ready_ = false;
 };
 
-// The resident memory of this process, in bytes.
 qint64 residentBytes();
 
 // AddressSanitizer keeps freed memory, so resident memory says nothing there.

@@ -200,7 +200,6 @@ void TestWindow::infoEndpoints_data()
     row("the reply in pieces, the token cut between two",
         {kReplyHead + "status=ok&length_seconds=7&to", "ken=AB%3D&tit", "le=Caf\xe9+Clip&v=abc"},
         "abc&id=AB%3D&n=Caf%E9+Clip", "");
-    row("closes after the token", {tx, kClose}, "abc&id=T&n=X", "");
     row("invalid video", {kReplyHead + "status=fail&errorcode=150"}, "",
         "Invalid Youtube video, Please check and try again.");
     row("stays silent", {}, "", "The video site did not answer in time.");
@@ -226,9 +225,8 @@ void TestWindow::infoEndpoints_data()
         "video's info.");
 }
 
-// What the window shows and what goes over the wire for each reply, close,
-// reset, silence or failure of the socket. Each box stays open longer than
-// the reply may take: nothing of the connection may run under it.
+// What the window shows and what goes over the wire for each reply. Each box
+// stays open longer than the reply may take: nothing of it may run under it.
 void TestWindow::infoEndpoints()
 {
     QFETCH(QByteArrayList, script);
