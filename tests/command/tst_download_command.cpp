@@ -116,7 +116,6 @@ void TestDownloadCommand::links_data()
     row("a space in the host", "http://h h/w?v=a", invalid);
 }
 
-// The link is checked and parsed, and the request composed byte for byte.
 void TestDownloadCommand::links()
 {
     QFETCH(QString, text);

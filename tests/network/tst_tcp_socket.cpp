@@ -90,6 +90,9 @@ void TestTcpSocket::failsAtEveryPoint()
     rlimit descriptors{};
     getrlimit(RLIMIT_NOFILE, &descriptors);
     if (point == u"no descriptor left") {
+#ifdef CORVANE_UNDER_ASAN // and UBSan: they open files of their own to report
+        QSKIP("the sanitizers need descriptors of their own");
+#endif
         const int lowestFree = dup(0);
         close(lowestFree);
         const rlimit none{rlim_t(lowestFree), descriptors.rlim_max};

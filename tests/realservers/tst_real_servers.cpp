@@ -40,9 +40,8 @@ void TestRealServers::infoEndpoints_data()
         "The video site answered 301 Moved Permanently (to http://127.0.0.1/moved) instead of "
         "the video's info.",
         "http://127.0.0.1/watch?v=moved");
-    // Its own defaults: 127.0.0.1:80 and [::1]:80; its tokens are its own.
-    const QString standin = "\"" CORVANE_STANDIN_PATH "\"";
-    row("stand-in, a title beyond ASCII", standin,
+    // On its own defaults, 127.0.0.1:80 and [::1]:80, with tokens of its own.
+    row("stand-in, a title beyond ASCII", "\"" CORVANE_STANDIN_PATH "\"",
         "CafeParis42&feature=share&id=*&n=Caf%C3%A9+de+Paris", "",
         "http://localhost/watch?v=CafeParis42&feature=share");
 }

@@ -89,7 +89,6 @@ void TestWindow::userActions_data()
     row("a triple click on the link opens it once", "offer;clicks 0 150 300", false, kAbc, "", 1);
     row("two double clicks a second apart", "offer;clicks 0 150 1000 1150", false, kAbc, "", 2);
     row("a press on the link let go outside it", "offer;drag", false, kAbc, "", 0);
-    // Only a move of the focus within the window clears the box.
     row("the window coming back keeps what was typed", "click box;type typed;switch", true, "typed",
         "");
     const QString injected = "http://127.0.0.1/watch?v=lb1\r\nX-Injected: yes";
