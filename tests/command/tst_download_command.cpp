@@ -179,10 +179,12 @@ void TestDownloadCommand::everyStateMeetsEveryEvent_data()
     const QByteArray gzipInChunks = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"
                                     "Content-Encoding: gzip\r\n\r\n"
                                     + chunked(gzipped("&token=T1&title=One&"), 7);
-    row("answered in gzip chunks, a newer command's reply read afresh",
+    const QByteArray deflated = httpReply("Content-Encoding: deflate\r\n",
+                                          compressed("&token=T3&title=Three&", MAX_WBITS));
+    row("answered in gzip chunks, a newer command's deflate reply read afresh",
         connected + QStringList{"data " + QString::fromLatin1(gzipInChunks)},
-        newer + ";data " + QString::fromLatin1(httpReply("", "&token=T3&title=Three&")),
-        restart + kOffered, false, expectedDownloadLink("xyz", "T3", "Three"));
+        newer + ";data " + QString::fromLatin1(deflated), restart + kOffered, false,
+        expectedDownloadLink("xyz", "T3", "Three"));
     const QByteArray damagedGzip = "\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\x07";
     row("failed on damaged gzip, a newer command's reply read afresh",
         connected
@@ -259,9 +261,13 @@ void TestDownloadCommand::replies_data()
     row("failure after the link", "&token=T&title=X&status=fail", false, {"T", "X"}, kInvalidVideo);
     row("markers that nearly match", "token=A&Token=B&toke=&status=fai&STATUS=FAIL", true, {},
         "The video site's reply held no video info.");
-    row("redirect, a control character in its phrase",
-        httpReply("LOCATION:  http://x.example/?v=1 \r\n", "", "301 Mo\x01ved"), false, {},
-        u"answered 301 Mo\ufffdved (to http://x.example/?v=1) instead"_s);
+    // The peer's words are cut after 200 characters, and only then.
+    const QByteArray phrase = "Mo\x01ved" + QByteArray(195, 'd');
+    const QByteArray location = "http://x.example/?v=" + QByteArray(180, '1');
+    row("redirect, a control character in its phrase, words of 201 and 200 characters",
+        httpReply("LOCATION:  " + location + " \r\n", "", "301 " + phrase), false, {},
+        u"answered 301 Mo\ufffdved"_s + QString(194, u'd') + u"... (to "_s
+            + QString::fromLatin1(location) + u") instead"_s);
     row("nothing at all", "", true, {}, "closed the connection without answering");
     row("two codings", coded("gzip, deflate", gzipped(body)), false, {}, "as \"gzip, deflate\"");
     row("closed after an interim response", interim, true, {}, "before its reply was complete");
@@ -270,7 +276,8 @@ void TestDownloadCommand::replies_data()
         "not a valid HTTP response");
     row("204 with a length", httpReply("", "0123456789", "204 No Content"), false, {},
         "answered 204 No Content instead");
-    row("304 with a length, and more", "HTTP/1.1 304 Not Modified\r\nContent-Length: 1234\r\n\r\n",
+    row("304 with a length and a coding, and more",
+        "HTTP/1.1 304 Not Modified\r\nContent-Encoding: gzip\r\nContent-Length: 1234\r\n\r\n",
         false, {}, "answered 304 Not Modified instead");
     row("a trailer without end", chunks + "\r\n" + endlessTrailer, false, {},
         "has a trailer longer than 64 KiB");
