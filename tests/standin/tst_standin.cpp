@@ -184,11 +184,10 @@ void TestStandin::requests()
     // An answer that does not close says keep-alive, and the next request is answered.
     const bool closes = shut || answer.contains("Connection: close");
     QCOMPARE(got.size(), answer.isEmpty() ? 0 : (closes ? 1 : 2));
-    if (answer.isEmpty())
-        return;
-    QCOMPARE(answerMisses(got[0], answer + (closes ? "" : " | Connection: keep-alive")), "");
+    const QByteArray first = answer + (closes ? "" : " | Connection: keep-alive");
+    QCOMPARE(answer.isEmpty() ? "" : answerMisses(got.value(0), first), "");
     QCOMPARE(closes ? "" : answerMisses(got[1], "404 | Connection: close"), "");
-    QVERIFY(body.isEmpty() || got[0].endsWith("\r\n\r\n" + body));
+    QVERIFY(body.isEmpty() || got.value(0).endsWith("\r\n\r\n" + body));
 }
 
 void TestStandin::realClients_data()
@@ -207,7 +206,8 @@ void TestStandin::realClients_data()
         "curl -sS --etag-save t -o v \"$URL\" && curl -sS --etag-compare t -w %{http_code} "
         "\"$URL\"",
         "304");
-    row("curl -z", "curl -sS -R -o v \"$URL\" && curl -sS -z v -w %{http_code} \"$URL\"", "304");
+    row("curl -z (its status line: curl itself shows an old 200 as 304)",
+        "curl -sS -R -o v \"$URL\" && curl -sS -z v -D h \"$URL\" && head -c12 h", "HTTP/1.1 304");
 }
 
 // curl and wget resume a download cut in the middle and ask again for one they have.
