@@ -67,6 +67,7 @@ RequestParser::Result RequestParser::parse(const char *data, qsizetype length, q
 {
     chunk_ = data;
     chunkEnd_ = data + length;
+    fieldEnd_ = nullptr;
     const llhttp_errno_t error = llhttp_execute(&parser_, data, size_t(length));
     if (error == HPE_OK) {
         // All taken; the request goes on in the next block.
@@ -166,6 +167,7 @@ int RequestParser::onHeaderField(llhttp_t *parser, const char *at, size_t length
     if (!self->countHead(length))
         return HPE_USER;
     self->field_.append(at, qsizetype(length));
+    self->fieldEnd_ = at + length;
     return HPE_OK;
 }
 
@@ -180,10 +182,14 @@ int RequestParser::onHeaderFieldComplete(llhttp_t *parser)
 int RequestParser::onHeaderValue(llhttp_t *parser, const char *at, size_t length)
 {
     RequestParser *self = parserOf(parser);
-    // llhttp reports an empty value as no bytes at the start of the next
-    // line: nothing to take, and no folding.
-    if (length == 0)
+    // llhttp reports an empty value as no bytes at the start of the line
+    // after it: nothing to take. It leaves out lines of blanks in between,
+    // an empty value's folding, which is put back.
+    if (length == 0) {
+        if (self->fieldEnd_ && QByteArrayView(self->fieldEnd_, at).count('\n') > 1)
+            self->value_.append("\r\n");
         return HPE_OK;
+    }
     if (!self->countHead(length))
         return HPE_USER;
     // llhttp takes a line that begins with a space or tab as the value's

@@ -61,6 +61,8 @@ private:
     // The block llhttp is parsing, and whether the one before ended a line.
     const char *chunk_ = nullptr;
     const char *chunkEnd_ = nullptr;
+    // Where the last field name ended, when in this block.
+    const char *fieldEnd_ = nullptr;
     bool lineEndBefore_ = false;
 };
 
