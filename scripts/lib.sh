@@ -41,6 +41,7 @@ TEST_PACKAGES=(clang-14 libclang-rt-14-dev util-linux iproute2 clang-format-14
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64)
 # Real HTTP servers that the reply reader is tested against.
 TEST_PACKAGES+=(nginx python3)
+TEST_PACKAGES+=(curl wget)  # real clients resuming and revalidating downloads from the stand-in
 BENCH_PACKAGES=(wrk nginx)  # bench/standin-load: the stand-in under load against nginx
 TEST_PACKAGES+=(lintian)  # the .deb checked against Debian's policy
 TEST_PACKAGES+=(libz-mingw-w64-dev nsis xvfb jwm xdotool x11-utils imagemagick tesseract-ocr socat locales)  # the Windows program: zlib for it, its installer, and driving it under Wine

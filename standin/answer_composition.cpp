@@ -1,19 +1,23 @@
 #include "answer_composition.h"
 
+#include "preconditions.h"
+
 namespace standin {
 
 namespace {
 
-// 1*DIGIT, at most 18 of them; false for anything else.
+// 1*DIGIT; false for anything else. A number too large for 64 bits is
+// read as the largest there is: past the end of any file all the same.
 bool parseDigits(QByteArrayView text, qint64 &value)
 {
-    if (text.isEmpty() || text.size() > 18)
+    constexpr qint64 largest = std::numeric_limits<qint64>::max();
+    if (text.isEmpty())
         return false;
     value = 0;
     for (const char c : text) {
         if (c < '0' || c > '9')
             return false;
-        value = value * 10 + (c - '0');
+        value = value > (largest - (c - '0')) / 10 ? largest : value * 10 + (c - '0');
     }
     return true;
 }
@@ -69,18 +73,6 @@ ByteRange parseRange(QByteArrayView header, qint64 size)
     return {ByteRange::Part, first, std::min(last, size - 1)};
 }
 
-// Whether an If-Range value names the current representation: a strong
-// entity tag equal to etag, or exactly its Last-Modified date.
-bool ifRangeMatches(QByteArrayView ifRange, QByteArrayView etag, QByteArrayView lastModified)
-{
-    const QByteArrayView value = ifRange.trimmed();
-    if (value.startsWith('"'))
-        return value == etag; // a strong comparison
-    if (value.startsWith("W/"))
-        return false; // a weak tag never matches
-    return value == lastModified;
-}
-
 // A strong entity tag that changes with the file's identity, size and time.
 QByteArray entityTag(const FileFacts &file)
 {
@@ -95,23 +87,43 @@ ComposedAnswer composeAnswer(HttpResponse response, const FileFacts *file,
                              const HttpRequest &request, bool close, const QByteArray &date)
 {
     ComposedAnswer composed;
+    Validators current{response.etag, response.lastModified};
     QByteArray validators;
     QByteArray contentRange;
     qint64 length = response.body.size();
     bool fileBody = file != nullptr;
     if (file) {
-        const QByteArray etag = entityTag(*file);
-        const QByteArray lastModified
-            = httpDate(QDateTime::fromSecsSinceEpoch(file->modifiedSeconds, Qt::UTC));
-        validators = "ETag: " + etag + "\r\nLast-Modified: " + lastModified
-                     + "\r\nAccept-Ranges: bytes\r\n";
+        current = {entityTag(*file), QDateTime::fromSecsSinceEpoch(file->modifiedSeconds, Qt::UTC)};
         length = file->size;
+    }
+    if (!current.etag.isEmpty()) {
+        validators = "ETag: " + current.etag
+                     + "\r\nLast-Modified: " + httpDate(current.lastModified) + "\r\n";
+    }
+    if (file)
+        validators += "Accept-Ranges: bytes\r\n";
+    // Only an answer that would be 200 is conditional.
+    const Precondition precondition = response.status == 200 && !current.etag.isEmpty()
+                                          ? evaluatePreconditions(request, current)
+                                          : Precondition::Proceed;
+    if (precondition == Precondition::Failed) {
+        response = errorPage(412, "The request's precondition does not hold for this version.");
+        fileBody = false;
+        validators.clear();
+        length = response.body.size();
+    } else if (precondition == Precondition::NotModified) {
+        // The validators alone: no body, and nothing that describes one.
+        response = HttpResponse();
+        response.status = 304;
+        fileBody = false;
+    }
+    if (file && response.status == 200) {
         const QByteArray range = request.headers.value("range");
         const QByteArray ifRange = request.headers.value("if-range");
         // Only GET has ranges; an If-Range that no longer matches asks for
         // the whole file.
-        if (response.status == 200 && request.method == "GET" && !range.isNull()
-            && (ifRange.isNull() || ifRangeMatches(ifRange, etag, lastModified))) {
+        if (request.method == "GET" && !range.isNull()
+            && (ifRange.isNull() || ifRangeHolds(ifRange, current))) {
             const ByteRange wanted = parseRange(range, file->size);
             if (wanted.kind == ByteRange::Part) {
                 response.status = 206;
@@ -140,7 +152,8 @@ ComposedAnswer composeAnswer(HttpResponse response, const FileFacts *file,
            + "\r\nDate: " + date + "\r\nServer: corvane-standin\r\n";
     if (!response.contentType.isEmpty())
         out += "Content-Type: " + response.contentType + "\r\n";
-    out += "Content-Length: " + QByteArray::number(length) + "\r\n";
+    if (response.status != 304)
+        out += "Content-Length: " + QByteArray::number(length) + "\r\n";
     if (!contentRange.isEmpty())
         out += "Content-Range: " + contentRange + "\r\n";
     out += validators;

@@ -23,10 +23,12 @@ struct ComposedAnswer {
 };
 
 // The answer to request: its status line, Date, Content-Length and the
-// response's fields, and for a file (described by file) its validators and
-// what GET's Range and If-Range select of it: 206 with one part, 416 for a
-// range outside it, else the whole. HEAD gets the head alone; close says
-// whether the connection ends after it.
+// response's fields. A file (described by file) or a body with validators
+// gets them, and the request's preconditions decide first: 304 with the
+// validators alone, 412 with an error page. Then what GET's Range and
+// If-Range select of a file: 206 with one part, 416 for a range outside it,
+// else the whole. HEAD gets the head alone; close says whether the
+// connection ends after it.
 ComposedAnswer composeAnswer(HttpResponse response, const FileFacts *file,
                              const HttpRequest &request, bool close, const QByteArray &date);
 

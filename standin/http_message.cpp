@@ -11,6 +11,8 @@ QByteArray reasonPhrase(int status)
         return "OK";
     case 206:
         return "Partial Content";
+    case 304:
+        return "Not Modified";
     case 400:
         return "Bad Request";
     case 403:
@@ -21,12 +23,18 @@ QByteArray reasonPhrase(int status)
         return "Method Not Allowed";
     case 408:
         return "Request Timeout";
+    case 412:
+        return "Precondition Failed";
+    case 414:
+        return "URI Too Long";
     case 416:
         return "Range Not Satisfiable";
     case 421:
         return "Misdirected Request";
     case 431:
         return "Request Header Fields Too Large";
+    case 501:
+        return "Not Implemented";
     case 505:
         return "HTTP Version Not Supported";
     default:

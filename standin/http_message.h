@@ -29,6 +29,10 @@ struct HttpResponse {
     QByteArray contentType;
     QList<std::pair<QByteArray, QByteArray>> headers;
     QByteArray body;
+    // The validators of a body made in memory, when it has them: a strong
+    // entity tag and the time it last changed, in whole seconds.
+    QByteArray etag;
+    QDateTime lastModified;
     // An open file sent as the body instead of body: streamed in blocks, with
     // single byte ranges, a strong ETag and Last-Modified.
     std::shared_ptr<QFile> file;

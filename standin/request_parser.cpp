@@ -20,6 +20,23 @@ bool endsLine(QByteArrayView text, bool before)
     return before;
 }
 
+// Whether a method llhttp does not know is one all the same: token
+// characters from where llhttp stopped to the space after them (or the
+// block's end); what llhttp took before them matched a known method.
+bool isUnknownMethod(QByteArrayView rest)
+{
+    for (const char c : rest) {
+        if (c == ' ')
+            return true;
+        const bool token = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')
+                           || (c >= '0' && c <= '9')
+                           || QByteArrayView("!#$%&'*+-.^_`|~").contains(c);
+        if (!token)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 const llhttp_settings_t *RequestParser::settings()
@@ -49,6 +66,8 @@ RequestParser::RequestParser()
 RequestParser::Result RequestParser::parse(const char *data, qsizetype length, qsizetype &taken)
 {
     chunk_ = data;
+    chunkEnd_ = data + length;
+    fieldEnd_ = nullptr;
     const llhttp_errno_t error = llhttp_execute(&parser_, data, size_t(length));
     if (error == HPE_OK) {
         // All taken; the request goes on in the next block.
@@ -58,7 +77,17 @@ RequestParser::Result RequestParser::parse(const char *data, qsizetype length, q
     }
     if (error != HPE_PAUSED && error != HPE_PAUSED_UPGRADE) {
         inMessage_ = false;
-        if (refusal_ == 0) {
+        const char *at = llhttp_get_error_pos(&parser_);
+        if (refusal_ == 0 && error == HPE_INVALID_VERSION
+            && qstrcmp(llhttp_get_error_reason(&parser_), "Invalid HTTP version") == 0) {
+            // HTTP/D.D, but not a version llhttp reads.
+            refusal_ = 505;
+            refusalText_ = "Only HTTP/1.0 and HTTP/1.1 are served.";
+        } else if (refusal_ == 0 && error == HPE_INVALID_METHOD && at
+                   && isUnknownMethod(QByteArrayView(at, chunkEnd_))) {
+            refusal_ = 501;
+            refusalText_ = "The request's method is not known here.";
+        } else if (refusal_ == 0) {
             refusal_ = 400;
             refusalText_ = "The request is not understood: "
                            + QByteArray(llhttp_get_error_reason(&parser_)) + '.';
@@ -99,22 +128,31 @@ int RequestParser::onMessageBegin(llhttp_t *parser)
     return HPE_OK;
 }
 
-bool RequestParser::countHead(size_t length)
+bool RequestParser::countHead(size_t length, int status)
 {
     headSize_ += qsizetype(length);
     if (headSize_ <= kMaxHeadSize)
         return true;
-    refusal_ = 431;
-    refusalText_ = "The request's head is larger than 8 KiB.";
+    refusal_ = status;
+    refusalText_ = status == 414 ? "The request's target is longer than 8 KiB."
+                                 : "The request's head is larger than 8 KiB.";
     return false;
 }
 
 int RequestParser::onUrl(llhttp_t *parser, const char *at, size_t length)
 {
     RequestParser *self = parserOf(parser);
-    if (!self->countHead(length))
+    if (!self->countHead(length, 414))
         return HPE_USER;
     self->parsed_.target.append(at, qsizetype(length));
+    // A target that ends its line has no version after it: HTTP/0.9, which
+    // llhttp would only take up once the next byte comes.
+    const char *end = at + length;
+    if (end < self->chunkEnd_ && (*end == '\r' || *end == '\n')) {
+        self->refusal_ = 400;
+        self->refusalText_ = "HTTP/0.9 requests are not taken.";
+        return HPE_USER;
+    }
     return HPE_OK;
 }
 
@@ -129,6 +167,7 @@ int RequestParser::onHeaderField(llhttp_t *parser, const char *at, size_t length
     if (!self->countHead(length))
         return HPE_USER;
     self->field_.append(at, qsizetype(length));
+    self->fieldEnd_ = at + length;
     return HPE_OK;
 }
 
@@ -143,6 +182,14 @@ int RequestParser::onHeaderFieldComplete(llhttp_t *parser)
 int RequestParser::onHeaderValue(llhttp_t *parser, const char *at, size_t length)
 {
     RequestParser *self = parserOf(parser);
+    // llhttp reports an empty value as no bytes at the start of the line
+    // after it: nothing to take. It leaves out lines of blanks in between,
+    // an empty value's folding, which is put back.
+    if (length == 0) {
+        if (self->fieldEnd_ && QByteArrayView(self->fieldEnd_, at).count('\n') > 1)
+            self->value_.append("\r\n");
+        return HPE_OK;
+    }
     if (!self->countHead(length))
         return HPE_USER;
     // llhttp takes a line that begins with a space or tab as the value's

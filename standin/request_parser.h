@@ -8,7 +8,9 @@ namespace standin {
 
 // Reads a connection's requests with llhttp (no lenient flag set), one at a
 // time: it stops after each whole request, which is answered before the next
-// is read. A head over 8 KiB, a body and anything llhttp rejects are refused.
+// is read. A head over 8 KiB (414 when the target makes it so), a body, an
+// HTTP/0.9 request line and anything llhttp rejects are refused: 505 for a
+// version it does not read, 501 for a method it does not know, else 400.
 class RequestParser {
 public:
     static constexpr qsizetype kMaxHeadSize = 8 * 1024;
@@ -44,7 +46,7 @@ private:
     static int onMessageComplete(llhttp_t *parser);
     static const llhttp_settings_t *settings();
 
-    bool countHead(size_t length);
+    bool countHead(size_t length, int status = 431);
     bool followsLineEnd(const char *at) const;
 
     llhttp_t parser_;
@@ -58,6 +60,9 @@ private:
     QByteArray refusalText_;
     // The block llhttp is parsing, and whether the one before ended a line.
     const char *chunk_ = nullptr;
+    const char *chunkEnd_ = nullptr;
+    // Where the last field name ended, when in this block.
+    const char *fieldEnd_ = nullptr;
     bool lineEndBefore_ = false;
 };
 

@@ -112,6 +112,12 @@ RequestDecision decideRequest(ParsedRequest parsed, const QHostAddress &local, q
     QByteArray explanation;
     if (!takeFields(parsed, request, explanation))
         return refusal(400, explanation);
+    // Before the target: CONNECT's and OPTIONS's forms are no paths.
+    if (request.method != "GET" && request.method != "HEAD") {
+        RequestDecision refused = refusal(405, "Only GET and HEAD are served.");
+        refused.headers = {{"Allow", "GET, HEAD"}};
+        return refused;
+    }
 
     // The origin form "/path?query", or the absolute form for this server.
     QByteArray target = request.target;
@@ -124,7 +130,7 @@ RequestDecision decideRequest(ParsedRequest parsed, const QHostAddress &local, q
         const qsizetype cut = end < 0 ? query : (query < 0 ? end : std::min(end, query));
         const QByteArray name = target.mid(scheme + 3, cut < 0 ? -1 : cut - scheme - 3).toLower();
         QUrl authority;
-        if (!isAuthority(name, authority))
+        if (!isAuthority(name, authority) || authority.host().isEmpty())
             return refusal(400, "The request's target is not understood.");
         const QHostAddress address(authority.host());
         if ((authority.host() != u"localhost" && address != local) || authority.port(80) != port) {
@@ -146,11 +152,6 @@ RequestDecision decideRequest(ParsedRequest parsed, const QHostAddress &local, q
             request.query.insert(formDecode(pair.left(equals)),
                                  equals < 0 ? QByteArray() : formDecode(pair.mid(equals + 1)));
         }
-    }
-    if (request.method != "GET" && request.method != "HEAD") {
-        RequestDecision refused = refusal(405, "Only GET and HEAD are served.");
-        refused.headers = {{"Allow", "GET, HEAD"}};
-        return refused;
     }
     return decision;
 }

@@ -34,9 +34,9 @@ struct RequestDecision {
 };
 
 // Checks a request that arrived on a connection to local:port: the version,
-// the header names and line foldings, Host, the target's form (the origin
-// form, or the absolute form naming this server), the path's decoding and
-// the method.
+// the header names and line foldings, Host, the method, the target's form
+// (the origin form, or the absolute form naming this server) and the path's
+// decoding.
 RequestDecision decideRequest(ParsedRequest parsed, const QHostAddress &local, quint16 port);
 
 } // namespace standin

@@ -1,5 +1,6 @@
 #include "standin_service.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -65,6 +66,11 @@ HttpResponse StandinService::handle(const HttpRequest &request) const
         HttpResponse response;
         response.contentType = "application/x-www-form-urlencoded";
         response.body = videoInfo(catalog_, request.query.value("video_id"));
+        response.etag
+            = '"'
+              + QCryptographicHash::hash(response.body, QCryptographicHash::Sha1).toHex().left(20)
+              + '"';
+        response.lastModified = loaded_;
         return response;
     }
     if (request.path == "/download/index.php")

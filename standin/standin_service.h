@@ -11,6 +11,7 @@ class StandinService {
 public:
     explicit StandinService(const Catalog &catalog)
         : catalog_(catalog)
+        , loaded_(QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC))
     {
     }
 
@@ -20,6 +21,8 @@ private:
     HttpResponse download(const HttpRequest &request) const;
 
     const Catalog &catalog_;
+    // When the catalog was read and its tokens made: the info's last change.
+    QDateTime loaded_;
 };
 
 } // namespace standin
