@@ -195,8 +195,8 @@ void TestStandin::realClients_data()
     QTest::addColumn<QString>("script"); // for sh in an empty folder; $URL: the download of $VIDEO
     QTest::addColumn<QByteArray>("output");
 
-    const auto row = [](const char *name, const QString &script, const char *output) {
-        QTest::newRow(name) << script << QByteArray(output);
+    const auto row = [](const char *name, const QString &script, const QByteArray &output) {
+        QTest::newRow(name) << script << output;
     };
     const QString cut = QStringLiteral("head -c 4321 \"$VIDEO\" >v && ");
     const QString same = QStringLiteral(" && cmp v \"$VIDEO\" && echo same");
@@ -208,6 +208,11 @@ void TestStandin::realClients_data()
         "304");
     row("curl -z (its status line: curl itself shows an old 200 as 304)",
         "curl -sS -R -o v \"$URL\" && curl -sS -z v -D h \"$URL\" && head -c12 h", "HTTP/1.1 304");
+    // Each request's head is counted on its own, however many one connection carries.
+    row("curl, 100 downloads on one connection",
+        "for i in $(seq 100); do set -- \"$@\" -o /dev/null \"$URL\"; done; "
+        "curl -sS -w '%{http_code}/%{num_connects} ' \"$@\"",
+        "200/1 " + QByteArray("200/0 ").repeated(99));
 }
 
 // curl and wget resume a download cut in the middle and ask again for one they have.
