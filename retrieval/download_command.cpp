@@ -70,7 +70,7 @@ void DownloadCommand::Command1_Click()
     // sent by Winsock_Connect, or dropped when the connection ends first.
     pendingRequest_ = ComposeInfoRequest(parsed.VideoId, parsed.host);
     window_.SetStatusCaption(kWaitingCaption);
-    socket_.Connect(parsed.host, kRemotePort);
+    socket_.Connect(parsed.address, kRemotePort);
 }
 
 void DownloadCommand::Winsock_Connect()

@@ -217,6 +217,7 @@ void TestWindow::infoEndpoints_data()
         watch + QString(100'000, u'k'), longText);
     row("a paste with white space around it", {tx + "&"}, "pd1&id=T&n=X", "",
         QString::fromUtf8(" \t\u00a0http://127.0.0.1/watch?v=pd1 \u00a0\r\n"), "pd1");
+    row("an IPv6 literal", {tx + "&"}, "v6&id=T&n=X", "", "http://[::1]/watch?v=v6", "v6");
     row("a status phrase with markup shows as it is",
         {"HTTP/1.1 404 <b>Gone</b> <a href=\"http://x/\">here</a>\r\nContent-Length: 0\r\n\r\n"},
         "",
@@ -236,7 +237,9 @@ void TestWindow::infoEndpoints()
 
     WindowDriver &w = *driver_;
     w.window.findChild<DownloadCommand *>()->setReplyTimeout(800ms);
-    server_ = std::make_unique<LoopbackServer>(kRemotePort);
+    const QString host = link.section(u'/', 2, 2);
+    server_ = std::make_unique<LoopbackServer>(
+        kRemotePort, host == u"[::1]" ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost);
     QList<bool> closedUnderBox;
     w.whileBoxOpen = [&] {
         QTcpSocket *peer = server_->latest();
@@ -269,7 +272,8 @@ void TestWindow::infoEndpoints()
     QCOMPARE(server_->latest() && server_->latest()->state() == QAbstractSocket::ConnectedState,
              boxes.isEmpty() && !peerEnded && offered);
     if (!server_->connections.isEmpty())
-        QCOMPARE(server_->received, QList<QByteArray>{expectedInfoRequest(videoId, "127.0.0.1")});
+        QCOMPARE(server_->received,
+                 QList<QByteArray>{expectedInfoRequest(videoId, host.toLatin1())});
     if (!offered)
         return;
     QCOMPARE(w.label("Label1")->text(), QStringLiteral("Click Here To Download The Video"));
