@@ -110,9 +110,12 @@ void DownloadCommand::Winsock_DataArrival(qint64 bytesTotal)
     const QByteArray bytes = socket_.GetData(bytesTotal);
     if (bytes.isEmpty())
         return;
-    if (awaitingReply_)
+    const ReplyReader::State state = reader_.Feed(bytes);
+    // Only the final reply's bytes count against the silence: a peer that
+    // sends interim responses and nothing else has not answered.
+    if (reader_.TakeProgress() && awaitingReply_)
         replyTimer_.start();
-    if (reader_.Feed(bytes) == ReplyReader::State::Ended)
+    if (state == ReplyReader::State::Ended)
         scanner_.End();
     settleReply();
 }

@@ -180,6 +180,9 @@ void TestDownloadCommand::everyStateMeetsEveryEvent_data()
         "data HTTP/1.1 200 OK\r\n;dawdle;data X: 1\r\n;dawdle;data \r\n;dawdle;data &token=T2;"
         "dawdle;data &title=Two;dawdle;data &",
         kOffered, false, second);
+    row("connected, interim responses are no answer", connected,
+        u"data HTTP/1.1 100 Continue\r\n\r\n;dawdle;"_s.repeated(5).chopped(1),
+        {"close", "box The video site did not answer in time."}, false, "");
     row("connected, peer close", connected, "peer close",
         {"close", "close", "box The video site closed the connection without answering."}, false,
         "");
@@ -265,6 +268,13 @@ void TestDownloadCommand::replies_data()
     row("64 MiB of gzip from a few KiB",
         coded("gzip", gzipped(QByteArray(64 << 20, '0') + "&token=T&title=Bomb&")), false,
         {"T", "Bomb"});
+    row("markers in a header are not scanned",
+        httpReply("Set-Cookie: s=1&token=COOKIE&title=c\r\n", body), false, found);
+    row("a redirect holding the markers",
+        httpReply("Location: /x?&token=L&title=L\r\n", "&token=P&title=P&", "302 Found"), false, {},
+        "answered 302 Found (to /x?&token=L&title=L) instead");
+    row("an error page holding the markers", httpReply("", body + "&status=fail", "404 Not Found"),
+        false, {}, "answered 404 Not Found instead");
     row("bare text, title open", "&token=T&title=Ti", false, {});
     row("bare text, title runs to the close", "&token=T&title=End\r\n", true, {"T", "End\r\n"});
     row("no title; token kept to 64 KiB", "&token=" + QByteArray(70000, 'T'), true,
