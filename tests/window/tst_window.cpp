@@ -4,6 +4,7 @@
 #include "window_driver.h"
 
 #include <QKeySequence>
+#include <QMimeData>
 
 #include <memory>
 
@@ -92,6 +93,9 @@ void TestWindow::userActions_data()
     row("the window coming back keeps what was typed", "click box;type typed;switch", true, "typed",
         "");
     const QString injected = "http://127.0.0.1/watch?v=lb1\r\nX-Injected: yes";
+    row("a link dropped on the box's placeholder replaces it", "drop " + kAbc, true, kAbc, "");
+    row("a URL dropped on an old link replaces it", "click box;type old;drop url " + kAbc, true,
+        kAbc, "");
     row("a pasted header line is refused", "click box;paste " + injected + ";click Download", false,
         injected, kBadLink);
 }
@@ -111,6 +115,18 @@ void TestWindow::act(WindowDriver &w, const QString &steps)
         } else if (verb == u"paste") {
             QApplication::clipboard()->setText(arg);
             QTest::keyClick(focus, Qt::Key_V, Qt::ControlModifier);
+        } else if (verb == u"drop") { // text, or "url " and a link, from another program
+            QMimeData data;
+            if (arg.startsWith(u"url "))
+                data.setUrls({QUrl(arg.sliced(4))});
+            else
+                data.setText(arg);
+            const QPoint at = w.box()->rect().center();
+            QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+            QApplication::sendEvent(w.box(), &enter);
+            QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+            QApplication::sendEvent(w.box(), &drop);
+            QVERIFY(enter.isAccepted() && drop.isAccepted());
         } else if (verb == u"switch") { // to another window and back
             QWidget other;
             other.show();
