@@ -70,7 +70,7 @@ void DownloadCommand::Command1_Click()
     // sent by Winsock_Connect, or dropped when the connection ends first.
     pendingRequest_ = ComposeInfoRequest(parsed.VideoId, parsed.host);
     window_.SetStatusCaption(kWaitingCaption);
-    socket_.Connect(parsed.host, kRemotePort);
+    socket_.Connect(parsed.address, kRemotePort);
 }
 
 void DownloadCommand::Winsock_Connect()
@@ -110,9 +110,12 @@ void DownloadCommand::Winsock_DataArrival(qint64 bytesTotal)
     const QByteArray bytes = socket_.GetData(bytesTotal);
     if (bytes.isEmpty())
         return;
-    if (awaitingReply_)
+    const ReplyReader::State state = reader_.Feed(bytes);
+    // Only the final reply's bytes count against the silence: a peer that
+    // sends interim responses and nothing else has not answered.
+    if (reader_.TakeProgress() && awaitingReply_)
         replyTimer_.start();
-    if (reader_.Feed(bytes) == ReplyReader::State::Ended)
+    if (state == ReplyReader::State::Ended)
         scanner_.End();
     settleReply();
 }

@@ -1,17 +1,98 @@
 #include "link_parsing.h"
 
+#include <QHostAddress>
+#include <QUrl>
+
 #include <algorithm>
+#include <optional>
 
 namespace corvane {
 
 namespace {
 
-// A character that would end or split a line or a word of the request: the
-// request line's three words are split at spaces, and a CR or LF would start a
-// header line of its own.
-bool breaksRequest(QChar c)
+// The code point that starts at `at`, and how many UTF-16 units it takes.
+char32_t codePointAt(QStringView text, qsizetype at, qsizetype &units)
 {
-    return c.unicode() <= u' ' || c.unicode() == 0x7F;
+    units = 1;
+    const char16_t first = text[at].unicode();
+    if (QChar::isHighSurrogate(first) && at + 1 < text.size()
+        && QChar::isLowSurrogate(text[at + 1].unicode())) {
+        units = 2;
+        return QChar::surrogateToUcs4(first, text[at + 1].unicode());
+    }
+    return first;
+}
+
+// The code point that ends just before `end`, and how many units it takes.
+char32_t codePointBefore(QStringView text, qsizetype end, qsizetype &units)
+{
+    if (end >= 2 && QChar::isLowSurrogate(text[end - 1].unicode())
+        && QChar::isHighSurrogate(text[end - 2].unicode()))
+        return codePointAt(text, end - 2, units);
+    return codePointAt(text, end - 1, units);
+}
+
+// Invisible format marks (LRM and RLM, zero-width spaces and joiners, a BOM,
+// a soft hyphen) ride along with links copied from chats, mails and pages.
+bool isFormatMark(char32_t c)
+{
+    return QChar::category(c) == QChar::Other_Format;
+}
+
+// Dropped at both ends of a pasted link: white space of any script, line
+// ends and invisible format marks.
+bool isPaddingAround(char32_t c)
+{
+    return QChar::isSpace(c) || isFormatMark(c);
+}
+
+// A character that would end or split a line or a word of the request (a
+// space, a CR or LF, a C1 control such as NEL), or that stays invisible in
+// the box while it changes what is sent.
+bool breaksRequest(char32_t c)
+{
+    return QChar::isSpace(c) || QChar::category(c) == QChar::Other_Control || isFormatMark(c);
+}
+
+QStringView withoutPadding(QStringView text)
+{
+    qsizetype units = 0;
+    while (!text.isEmpty() && isPaddingAround(codePointAt(text, 0, units)))
+        text = text.sliced(units);
+    while (!text.isEmpty() && isPaddingAround(codePointBefore(text, text.size(), units)))
+        text.chop(units);
+    return text;
+}
+
+bool anyBreaksRequest(QStringView text)
+{
+    qsizetype units = 0;
+    for (qsizetype at = 0; at < text.size(); at += units) {
+        if (breaksRequest(codePointAt(text, at, units)))
+            return true;
+    }
+    return false;
+}
+
+bool isAscii(QStringView text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+// The host as the Host line carries it: a name beyond ASCII in the ASCII
+// form that the name lookup uses (an A-label), a port suffix kept behind it.
+// None when the name has no such form.
+std::optional<QString> hostOnTheWire(const QString &host)
+{
+    if (isAscii(host))
+        return host;
+    const qsizetype colon = host.indexOf(u':');
+    const QString name = colon < 0 ? host : host.first(colon);
+    const QString suffix = colon < 0 ? QString() : host.sliced(colon);
+    const QString ace = QUrl::toAce(name);
+    if (ace.isEmpty() || !isAscii(suffix))
+        return std::nullopt;
+    return ace + suffix;
 }
 
 } // namespace
@@ -38,12 +119,12 @@ ParsedLink ParseVideoLink(const QString &text)
         parsed.error = kEmptyLinkMessage;
         return parsed;
     }
-    // A copied link often brings blanks and a line end (or a page's no-break
-    // space) around it; what is left goes on the wire, and must not hold
-    // anything that breaks the request apart.
-    const QString link = text.trimmed();
+    // A copied link often brings blanks and a line end, a page's no-break
+    // space or a chat's direction mark around it; what is left goes on the
+    // wire, and must not hold anything that breaks the request apart.
+    const QString link = withoutPadding(text).toString();
     parsed.RequestLink = link;
-    if (!link.contains(u"v=") || std::any_of(link.begin(), link.end(), breaksRequest)) {
+    if (!link.contains(u"v=") || anyBreaksRequest(link)) {
         parsed.error = kInvalidLinkMessage;
         return parsed;
     }
@@ -51,9 +132,28 @@ ParsedLink ParseVideoLink(const QString &text)
     parsed.VideoId = SplitPiece(link, u"v=", 1);
     if (parsed.RequestLink.contains(u"://"))
         parsed.RequestLink = SplitPiece(parsed.RequestLink, u"://", 1);
-    parsed.host = parsed.RequestLink.contains(u'/') ? SplitPiece(parsed.RequestLink, u"/", 0)
-                                                    : parsed.RequestLink;
+    const QString host = parsed.RequestLink.contains(u'/') ? SplitPiece(parsed.RequestLink, u"/", 0)
+                                                           : parsed.RequestLink;
+    const std::optional<QString> onTheWire = hostOnTheWire(host);
+    if (!onTheWire) {
+        parsed.error = kInvalidLinkMessage;
+        return parsed;
+    }
+    parsed.host = *onTheWire;
+    parsed.address = ConnectionAddress(parsed.host);
     return parsed;
+}
+
+QString ConnectionAddress(const QString &host)
+{
+    // An IPv6 literal is written in brackets (RFC 3986, 3.2.2); the
+    // brackets belong to the Host line, not to the address.
+    if (host.size() > 2 && host.startsWith(u'[') && host.endsWith(u']')) {
+        const QString inside = host.sliced(1, host.size() - 2);
+        if (QHostAddress(inside).protocol() == QAbstractSocket::IPv6Protocol)
+            return inside;
+    }
+    return host;
 }
 
 QString ComposeInfoRequest(const QString &VideoId, const QString &host)

@@ -43,6 +43,7 @@ ReplyReader::ReplyReader(Sink sink)
     llhttp_settings_init(&settings_);
     settings_.on_message_begin = &ReplyReader::onMessageBegin;
     settings_.on_status = &ReplyReader::onStatus;
+    settings_.on_status_complete = &ReplyReader::onStatusComplete;
     settings_.on_header_field = &ReplyReader::onHeaderField;
     settings_.on_header_value = &ReplyReader::onHeaderValue;
     settings_.on_header_value_complete = &ReplyReader::onHeaderValueComplete;
@@ -63,6 +64,7 @@ void ReplyReader::Reset()
     pause_ = Pause::None;
     failure_.clear();
     started_ = false;
+    progressed_ = false;
     section_ = Section::Head;
     head_.clear();
     trailerSize_ = 0;
@@ -80,12 +82,17 @@ ReplyReader::State ReplyReader::Feed(QByteArrayView bytes)
     if (state_ != State::Reading || bytes.isEmpty())
         return state_;
     started_ = true;
+    // Bytes of an interim response are no progress; the final response's
+    // status line is the first that is.
+    if (mode_ == Mode::Http && parser_.status_code != 0 && !isInterim(parser_.status_code))
+        progressed_ = true;
     switch (mode_) {
     case Mode::Deciding: {
         const qsizetype wanted = kStatusLineStart.size() - head_.size();
         head_.append(bytes.first(std::min(wanted, bytes.size())));
         if (!kStatusLineStart.startsWith(head_)) {
             mode_ = Mode::Raw;
+            progressed_ = true;
             sink_(std::exchange(head_, QByteArray()));
             sink_(bytes.sliced(std::min(wanted, bytes.size())));
         } else if (head_.size() == kStatusLineStart.size()) {
@@ -98,6 +105,7 @@ ReplyReader::State ReplyReader::Feed(QByteArrayView bytes)
         break;
     }
     case Mode::Raw:
+        progressed_ = true;
         sink_(bytes);
         break;
     case Mode::Http:
@@ -105,6 +113,11 @@ ReplyReader::State ReplyReader::Feed(QByteArrayView bytes)
         break;
     }
     return state_;
+}
+
+bool ReplyReader::TakeProgress()
+{
+    return std::exchange(progressed_, false);
 }
 
 ReplyReader::State ReplyReader::Finish()
@@ -200,10 +213,15 @@ void ReplyReader::headersComplete()
         head_.clear();
         return;
     }
-    // The head is scanned as it came, like the body after it.
-    sink_(head_);
+    // Only the content of a successful reply is the video's info: a
+    // header, or the page of a redirect or an error, is never scanned, and
+    // a reply of another status ends with its head.
     head_.clear();
     head_.squeeze();
+    if (statusCode_ < 200 || statusCode_ >= 300) {
+        state_ = State::Ended;
+        return;
+    }
     decoder_.Start(BodyDecoder::CodingOf(contentEncoding_), sink_);
 }
 
@@ -246,6 +264,13 @@ int ReplyReader::onMessageBegin(llhttp_t *parser)
 int ReplyReader::onStatus(llhttp_t *parser, const char *at, size_t length)
 {
     readerOf(parser).reason_.append(at, qsizetype(length));
+    return 0;
+}
+
+int ReplyReader::onStatusComplete(llhttp_t *parser)
+{
+    if (!isInterim(parser->status_code))
+        readerOf(parser).progressed_ = true;
     return 0;
 }
 

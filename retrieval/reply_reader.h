@@ -14,10 +14,11 @@ namespace corvane {
 // Reads the info reply as it arrives and hands on what is to be scanned.
 //
 // A reply that starts like an HTTP/1.x status line is read as the HTTP
-// message it is: its head is handed on as it came, then its body with the
-// transfer coding (chunked) and the content coding (gzip, deflate) undone.
-// Interim 1xx responses are skipped, and they, 204 and 304 have no body,
-// whatever their headers say; a chunked body's trailer is read, not handed on.
+// message it is: only the content of a successful (2xx) final response is
+// handed on, with the transfer coding (chunked) and the content coding (gzip,
+// deflate) undone; its status line, head and trailer never are. A final
+// response of any other status ends with its head. Interim 1xx responses are
+// skipped, and they, 204 and 304 have no body, whatever their headers say.
 // Any other reply is handed on as it came, and ends when the peer closes.
 class ReplyReader {
 public:
@@ -45,6 +46,10 @@ public:
     // The peer has closed the connection.
     State Finish();
 
+    // Whether the bytes fed since the last call brought any of the final
+    // response (or of a reply that is not HTTP): interim responses do not.
+    bool TakeProgress();
+
     State state() const { return state_; }
     const QString &failure() const { return failure_; }
     // Whether any byte has come.
@@ -70,6 +75,7 @@ private:
 
     static int onMessageBegin(llhttp_t *parser);
     static int onStatus(llhttp_t *parser, const char *at, size_t length);
+    static int onStatusComplete(llhttp_t *parser);
     static int onHeaderField(llhttp_t *parser, const char *at, size_t length);
     static int onHeaderValue(llhttp_t *parser, const char *at, size_t length);
     static int onHeaderValueComplete(llhttp_t *parser);
@@ -88,6 +94,7 @@ private:
     Pause pause_ = Pause::None;
     QString failure_;
     bool started_ = false;
+    bool progressed_ = false;
     Section section_ = Section::Head;
     // The current head as it came, and, before the mode is known, the first
     // bytes of the reply.

@@ -4,12 +4,14 @@
 #include "link_parsing.h"
 
 #include <QCloseEvent>
+#include <QDropEvent>
 #include <QFocusEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 
 #include <utility>
@@ -68,6 +70,18 @@ QLabel *makeLabel(QLabel *label, const QRect &geometry, const QFont &font, Qt::A
     label->setTextFormat(Qt::PlainText);
     label->setWordWrap(true);
     return label;
+}
+
+// What a drag from another program (a browser's address bar, a mail) brings
+// as a link: its text, or else its first URL. Null when it brings neither.
+QString droppedLink(const QDropEvent *event)
+{
+    const QMimeData *data = event->mimeData();
+    if (data->hasText())
+        return data->text();
+    if (data->hasUrls() && !data->urls().isEmpty())
+        return data->urls().constFirst().toString();
+    return QString();
 }
 
 } // namespace
@@ -238,6 +252,25 @@ bool Corvane_Downloader::eventFilter(QObject *watched, QEvent *event)
         default:
             break;
         }
+    }
+    if (watched == txtRequest
+        && (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove
+            || event->type() == QEvent::Drop)) {
+        // A link dropped on the box takes the focus, clears the box and is
+        // put in whole, as a click and a paste would do; the box alone
+        // would insert it where it fell, into what was there. Text dragged
+        // within the box is the box's own editing.
+        auto *drop = static_cast<QDropEvent *>(event);
+        const QString link = droppedLink(drop);
+        if (drop->source() == txtRequest || link.isNull())
+            return QWidget::eventFilter(watched, event);
+        drop->acceptProposedAction();
+        if (event->type() == QEvent::Drop) {
+            txtRequest->setFocus(Qt::OtherFocusReason);
+            txtRequest_GotFocus();
+            txtRequest->insert(link);
+        }
+        return true;
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -106,9 +106,23 @@ void TestDownloadCommand::links_data()
     row("empty id and host", "http:///watch?v=", {"", ""});
     row("v= in the scheme", "v=x://h/p", {"x://h/p", "h"});
     row("only the first :// is cut", "a://b://c?v=1", {"1", "b"});
-    row("nothing escaped, one byte a character", u"http://h\u00e9/w?v=a%20#X:\u4e2d"_s,
-        {u"a%20#X:\u4e2d"_s, u"h\u00e9"_s});
+    row("nothing escaped, one byte a character", u"http://h/w?v=a%20#X:\u4e2d\u00e9"_s,
+        {u"a%20#X:\u4e2d\u00e9"_s, "h"});
     row("white space around dropped", u" \t\u00a0http://h/w?v=pd1 \u00a0\r\n"_s, {"pd1", "h"});
+    row("an LRM at the end dropped", u"http://h/w?v=Demo1Clip01\u200e"_s, {"Demo1Clip01", "h"});
+    row("a BOM, an RLM, a word joiner, U+3000 around dropped",
+        u"\ufeff\u200fhttp://h/w?v=a\u2060\u3000"_s, {"a", "h"});
+    for (const QString &inside : {u"\u200b"_s, u"\u00a0"_s, u"\u0085"_s, u"\u0080"_s, u"\u2028"_s,
+                                  u"\u2029"_s, u"\u00ad"_s, u"\U000E0001"_s})
+        QTest::addRow("U+%04X after ://", inside.toUcs4()[0])
+            << "http://" + inside + "h/w?v=a" << invalid;
+    row("an IDN host in its ASCII form, a port kept", u"http://B\u00fccher.example:8080/w?v=a"_s,
+        {"a", "xn--bcher-kva.example:8080"});
+    row("a CJK host in its ASCII form", u"\u4e2d\u6587.example/w?v=a"_s,
+        {"a", "xn--fiq228c.example"});
+    row("a host without an ASCII form", u"h\u00e9?v=a"_s, invalid);
+    row("an IPv6 literal, reached without its brackets", "http://[::1]/w?v=a",
+        {"a", "[::1]", "::1"});
     row("blanks alone", " \t ", invalid);
     row("a header line inside", "http://h/w?v=lb1\r\nX-Injected: yes", invalid);
     row("a tab inside", "http://h/w?v=a\tb", invalid);
@@ -123,6 +137,8 @@ void TestDownloadCommand::links()
 
     const ParsedLink parsed = ParseVideoLink(text);
     QCOMPARE(parsed.error, outcome.size() == 1 ? outcome[0] : QString());
+    if (parsed.ok())
+        QCOMPARE(parsed.address, outcome.value(2, outcome[1]));
     if (parsed.ok())
         QCOMPARE(TextToWire(ComposeInfoRequest(parsed.VideoId, parsed.host)),
                  expectedInfoRequest(outcome[0].toLatin1(), outcome[1].toLatin1()));
@@ -164,6 +180,9 @@ void TestDownloadCommand::everyStateMeetsEveryEvent_data()
         "data HTTP/1.1 200 OK\r\n;dawdle;data X: 1\r\n;dawdle;data \r\n;dawdle;data &token=T2;"
         "dawdle;data &title=Two;dawdle;data &",
         kOffered, false, second);
+    row("connected, interim responses are no answer", connected,
+        u"data HTTP/1.1 100 Continue\r\n\r\n;dawdle;"_s.repeated(5).chopped(1),
+        {"close", "box The video site did not answer in time."}, false, "");
     row("connected, peer close", connected, "peer close",
         {"close", "close", "box The video site closed the connection without answering."}, false,
         "");
@@ -251,6 +270,13 @@ void TestDownloadCommand::replies_data()
     row("64 MiB of gzip from a few KiB",
         coded("gzip", gzipped(QByteArray(64 << 20, '0') + "&token=T&title=Bomb&")), false,
         {"T", "Bomb"});
+    row("markers in a header are not scanned",
+        httpReply("Set-Cookie: s=1&token=COOKIE&title=c\r\n", body), false, found);
+    row("a redirect holding the markers",
+        httpReply("Location: /x?&token=L&title=L\r\n", "&token=P&title=P&", "302 Found"), false, {},
+        "answered 302 Found (to /x?&token=L&title=L) instead");
+    row("an error page holding the markers", httpReply("", body + "&status=fail", "404 Not Found"),
+        false, {}, "answered 404 Not Found instead");
     row("bare text, title open", "&token=T&title=Ti", false, {});
     row("bare text, title runs to the close", "&token=T&title=End\r\n", true, {"T", "End\r\n"});
     row("no title; token kept to 64 KiB", "&token=" + QByteArray(70000, 'T'), true,

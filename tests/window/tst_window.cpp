@@ -4,6 +4,7 @@
 #include "window_driver.h"
 
 #include <QKeySequence>
+#include <QMimeData>
 
 #include <memory>
 
@@ -92,6 +93,9 @@ void TestWindow::userActions_data()
     row("the window coming back keeps what was typed", "click box;type typed;switch", true, "typed",
         "");
     const QString injected = "http://127.0.0.1/watch?v=lb1\r\nX-Injected: yes";
+    row("a link dropped on the box's placeholder replaces it", "drop " + kAbc, true, kAbc, "");
+    row("a URL dropped on an old link replaces it", "click box;type old;drop url " + kAbc, true,
+        kAbc, "");
     row("a pasted header line is refused", "click box;paste " + injected + ";click Download", false,
         injected, kBadLink);
 }
@@ -111,6 +115,18 @@ void TestWindow::act(WindowDriver &w, const QString &steps)
         } else if (verb == u"paste") {
             QApplication::clipboard()->setText(arg);
             QTest::keyClick(focus, Qt::Key_V, Qt::ControlModifier);
+        } else if (verb == u"drop") { // text, or "url " and a link, from another program
+            QMimeData data;
+            if (arg.startsWith(u"url "))
+                data.setUrls({QUrl(arg.sliced(4))});
+            else
+                data.setText(arg);
+            const QPoint at = w.box()->rect().center();
+            QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+            QApplication::sendEvent(w.box(), &enter);
+            QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+            QApplication::sendEvent(w.box(), &drop);
+            QVERIFY(enter.isAccepted() && drop.isAccepted());
         } else if (verb == u"switch") { // to another window and back
             QWidget other;
             other.show();
@@ -217,6 +233,7 @@ void TestWindow::infoEndpoints_data()
         watch + QString(100'000, u'k'), longText);
     row("a paste with white space around it", {tx + "&"}, "pd1&id=T&n=X", "",
         QString::fromUtf8(" \t\u00a0http://127.0.0.1/watch?v=pd1 \u00a0\r\n"), "pd1");
+    row("an IPv6 literal", {tx + "&"}, "v6&id=T&n=X", "", "http://[::1]/watch?v=v6", "v6");
     row("a status phrase with markup shows as it is",
         {"HTTP/1.1 404 <b>Gone</b> <a href=\"http://x/\">here</a>\r\nContent-Length: 0\r\n\r\n"},
         "",
@@ -236,7 +253,9 @@ void TestWindow::infoEndpoints()
 
     WindowDriver &w = *driver_;
     w.window.findChild<DownloadCommand *>()->setReplyTimeout(800ms);
-    server_ = std::make_unique<LoopbackServer>(kRemotePort);
+    const QString host = link.section(u'/', 2, 2);
+    server_ = std::make_unique<LoopbackServer>(
+        kRemotePort, host == u"[::1]" ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost);
     QList<bool> closedUnderBox;
     w.whileBoxOpen = [&] {
         QTcpSocket *peer = server_->latest();
@@ -269,7 +288,8 @@ void TestWindow::infoEndpoints()
     QCOMPARE(server_->latest() && server_->latest()->state() == QAbstractSocket::ConnectedState,
              boxes.isEmpty() && !peerEnded && offered);
     if (!server_->connections.isEmpty())
-        QCOMPARE(server_->received, QList<QByteArray>{expectedInfoRequest(videoId, "127.0.0.1")});
+        QCOMPARE(server_->received,
+                 QList<QByteArray>{expectedInfoRequest(videoId, host.toLatin1())});
     if (!offered)
         return;
     QCOMPARE(w.label("Label1")->text(), QStringLiteral("Click Here To Download The Video"));

@@ -1,7 +1,9 @@
 // The wire's text on Windows: bytes and characters convert through the ANSI
-// code page while it is a single-byte one, else through Latin-1. Run under
+// code page while it is a single-byte one, else through Latin-1; a typed link's
+// request goes through it as on Linux. Run under
 // Wine once a code page: tst_wire_text EXPECTED-CODE-PAGE (1252, 1251, 932).
 // Prints one line a check and "N passed, N failed".
+#include "link_parsing.h"
 #include "plain_check.h"
 #include "wire_text.h"
 
@@ -25,7 +27,19 @@ int main(int argc, char *argv[])
         {"an empty text is no bytes", "", QString(), true},
         {"a surrogate pair goes as two '?'", "a??b", u"a\U0001F600b"_qs, false},
     };
+    // The first two lines of the request that a typed link makes.
+    const auto requestOf = [](const QString &link) {
+        const corvane::ParsedLink parsed = corvane::ParseVideoLink(link);
+        const QString request = corvane::ComposeInfoRequest(parsed.VideoId, parsed.host);
+        return request.first(request.indexOf(u"\r\nUser-Agent"));
+    };
     if (acp == 1252) {
+        cases += {{"an LRM after the link is not sent",
+                   "GET /get_video_info?video_id=Caf\xE9 HTTP/1.1\r\nHost: h",
+                   requestOf(u"http://h/w?v=Caf\u00E9\u200E"_qs), false},
+                  {"an IDN host goes in its ASCII form",
+                   "GET /get_video_info?video_id=a HTTP/1.1\r\nHost: xn--bcher-kva.example",
+                   requestOf(u"http://b\u00FCcher.example/w?v=a"_qs), false}};
         cases += {{"0xE9 is e acute", "Caf\xE9", u"Caf\u00E9"_qs, true},
                   {"0x80 is the euro sign, not U+0080", "\x80", u"\u20AC"_qs, true},
                   {"a character 1252 lacks goes as '?'", "?", u"\u0439"_qs, false},
