@@ -45,3 +45,4 @@ TEST_PACKAGES+=(curl wget)  # real clients resuming and revalidating downloads f
 BENCH_PACKAGES=(wrk nginx)  # bench/standin-load: the stand-in under load against nginx
 TEST_PACKAGES+=(lintian)  # the .deb checked against Debian's policy
 TEST_PACKAGES+=(libz-mingw-w64-dev nsis xvfb jwm xdotool x11-utils imagemagick tesseract-ocr socat locales)  # the Windows program: zlib for it, its installer, and driving it under Wine
+TEST_PACKAGES+=(xvfb jwm dbus at-spi2-core)  # the link label driven over AT-SPI, as screen readers drive it

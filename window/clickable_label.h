@@ -9,7 +9,7 @@ namespace corvane {
 // A label that reports a click: a left-button press and release inside it.
 // A double or triple click is one click: a press that follows the previous
 // one within the system's double-click interval only continues it.
-class ClickableLabel final : public QLabel {
+class ClickableLabel : public QLabel {
     Q_OBJECT
 
 public:

@@ -1,6 +1,7 @@
 #include "main_window.h"
 
-#include "clickable_label.h"
+#include "download_url.h"
+#include "link_label.h"
 #include "link_parsing.h"
 
 #include <QCloseEvent>
@@ -163,17 +164,19 @@ void Corvane_Downloader::createControls()
                        Qt::AlignHCenter | Qt::AlignTop);
     Label2->setObjectName(QStringLiteral("Label2"));
 
-    Label1 = new ClickableLabel(this);
+    Label1 = new LinkLabel(this);
     makeLabel(Label1, fromTwips(2160, 3120, 6255, 735), msSansSerif(13.5, false, true),
               Qt::AlignHCenter | Qt::AlignTop);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setCursor(Qt::PointingHandCursor);
     useHighlightColour(Label1);
     Label1->hide();
-    connect(Label1, &ClickableLabel::clicked, this, &Corvane_Downloader::Label1_Click);
+    connect(Label1, &LinkLabel::clicked, this, &Corvane_Downloader::Label1_Click);
 
-    // Tab order follows the tab indexes; only these two take the focus.
+    // Tab order follows the tab indexes; only these three take the focus, the
+    // link label while it is shown.
     setTabOrder(Command1, txtRequest);
+    setTabOrder(txtRequest, Label1);
     Command1->setFocus();
 }
 
@@ -199,11 +202,17 @@ void Corvane_Downloader::SetStatusCaption(const QString &caption)
 
 void Corvane_Downloader::SetLinkCaption(const QString &caption)
 {
+    // The caption comes once the link is composed.
     Label1->setText(caption);
+    Label1->setTarget(DownloadUrl(state_.DownloadLink));
 }
 
 void Corvane_Downloader::SetLinkVisible(bool visible)
 {
+    // The focus of the hidden label goes to Download, never to the text box,
+    // which would clear.
+    if (!visible && Label1->hasFocus())
+        Command1->setFocus(Qt::OtherFocusReason);
     Label1->setVisible(visible);
 }
 

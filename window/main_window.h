@@ -18,7 +18,7 @@ class QPushButton;
 
 namespace corvane {
 
-class ClickableLabel;
+class LinkLabel;
 
 // The platform calls of the window's start and end: the real ones unless a
 // test puts its own.
@@ -79,7 +79,7 @@ private:
     QLabel *Label4 = nullptr;
     QLabel *Label3 = nullptr;
     QLabel *Label2 = nullptr;
-    ClickableLabel *Label1 = nullptr;
+    LinkLabel *Label1 = nullptr;
     // The error box while it is open.
     QPointer<QMessageBox> errorBox_;
 };

@@ -4,7 +4,8 @@
 #include "window_driver.h"
 
 #include <QKeySequence>
-#include <QMimeData>
+#include <QtDBus>
+#include <QtWidgets>
 
 #include <memory>
 
@@ -20,6 +21,8 @@ const QString kBadLink = QStringLiteral("Please type in a valid youtube video li
 const QString kAbc = QStringLiteral("http://127.0.0.1/watch?v=abc");
 // A step of a scripted exchange that is not bytes for the peer to send.
 const QByteArray kClose = "<close>";
+// The link that the step "offer" puts on offer, as the system's opener gets it.
+const QByteArray kOffered = expectedLinkQuery("abc&id=T&n=X%20Y");
 
 } // namespace
 
@@ -41,6 +44,7 @@ private slots:
     void infoEndpoints_data();
     void infoEndpoints();
     void startAndEndReachThePlatform();
+    void linkTellsWhereItGoes();
 
 private:
     void act(WindowDriver &w, const QString &steps);
@@ -62,42 +66,52 @@ void TestWindow::init()
 
 void TestWindow::userActions_data()
 {
-    QTest::addColumn<QString>("steps");   // see act()
-    QTest::addColumn<bool>("focusInBox"); // else on Download
+    QTest::addColumn<QString>("steps"); // see act()
+    QTest::addColumn<QString>("focus"); // the focused control
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("message"); // of the one box shown, if any
     QTest::addColumn<int>("opened");      // links opened
 
-    const auto row = [](const char *name, const QString &steps, bool focusInBox,
+    const auto row = [](const char *name, const QString &steps, const char *focus,
                         const QString &text, const QString &message, int opened = 0) {
-        QTest::newRow(name) << steps << focusInBox << text << message << opened;
+        QTest::newRow(name) << steps << focus << text << message << opened;
     };
     const QString start = QStringLiteral("Type in Youtube video link");
-    row("a click into the box clears it", "click box", true, "", "");
-    row("Shift+Tab into the box clears it", "key Shift+Tab", true, "", "");
+    row("a click into the box clears it", "click box", "txtRequest", "", "");
     row("back into the box after Download clears it again",
-        "click box;type typed;click Download;activate;key Tab", true, "", kBadLink);
+        "click box;type typed;click Download;activate;key Tab", "txtRequest", "", kBadLink);
     row("Return, Enter and Escape in the box run nothing",
-        "click box;type " + kAbc + ";key Return;key Num+Enter;key Esc", true, kAbc, "");
-    row("a click on Download", "click Download", false, start, kNoLink);
-    row("Return on Download", "key Return", false, start, kNoLink);
-    row("keypad Enter on Download", "key Num+Enter", false, start, kNoLink);
-    row("Tab from the box to Download, then Return", "click box;type typed;key Tab;key Return",
-        false, "typed", kBadLink);
-    row("a held Return presses once", "key Return;activate;repeat Return", false, start, kNoLink);
-    row("a press under the error box does nothing", "press under box;click Download", false, start,
+        "click box;type " + kAbc + ";key Return;key Num+Enter;key Esc", "txtRequest", kAbc, "");
+    row("Tab from the box to Download, then keypad Enter",
+        "click box;type typed;key Tab;key Num+Enter", "Command1", "typed", kBadLink);
+    row("a held Return presses once", "key Return;activate;repeat Return", "Command1", start,
         kNoLink);
-    row("a triple click on the link opens it once", "offer;clicks 0 150 300", false, kAbc, "", 1);
-    row("two double clicks a second apart", "offer;clicks 0 150 1000 1150", false, kAbc, "", 2);
-    row("a press on the link let go outside it", "offer;drag", false, kAbc, "", 0);
-    row("the window coming back keeps what was typed", "click box;type typed;switch", true, "typed",
-        "");
+    row("a press under the error box does nothing", "press under box;click Download", "Command1",
+        start, kNoLink);
+    row("a triple click on the link opens it once", "offer;clicks 0 150 300", "Command1", kAbc, "",
+        1);
+    row("two double clicks a second apart", "offer;clicks 0 150 1000 1150", "Command1", kAbc, "",
+        2);
+    row("a press on the link let go outside it", "offer;drag", "Command1", kAbc, "", 0);
+    row("the window coming back keeps what was typed", "click box;type typed;switch", "txtRequest",
+        "typed", "");
     const QString injected = "http://127.0.0.1/watch?v=lb1\r\nX-Injected: yes";
-    row("a link dropped on the box's placeholder replaces it", "drop " + kAbc, true, kAbc, "");
-    row("a URL dropped on an old link replaces it", "click box;type old;drop url " + kAbc, true,
-        kAbc, "");
-    row("a pasted header line is refused", "click box;paste " + injected + ";click Download", false,
-        injected, kBadLink);
+    row("a link dropped on the box's placeholder replaces it", "drop " + kAbc, "txtRequest", kAbc,
+        "");
+    row("a URL dropped on an old link replaces it", "click box;type old;drop url " + kAbc,
+        "txtRequest", kAbc, "");
+    row("a pasted header line is refused", "click box;paste " + injected + ";click Download",
+        "Command1", injected, kBadLink);
+    // The link label, from the keyboard.
+    row("the link, between the box and Download, opens by Return, Space and keypad Enter, once "
+        "held",
+        "offer;key Shift+Tab;key Return;key Space;key Num+Enter;repeat Return;key Shift+Tab",
+        "txtRequest", "", "", 3);
+    row("Ctrl+C and Copy Link Address copy it; Open Link opens it",
+        "offer;key Shift+Tab;key Ctrl+C;copied;key Menu;choose 1;copied;clicks right;choose "
+        "1;copied;"
+        "key Shift+F10;choose 0",
+        "Label1", kAbc, "", 1);
 }
 
 // Runs steps separated by ';', each a verb and its argument.
@@ -152,22 +166,36 @@ void TestWindow::act(WindowDriver &w, const QString &steps)
             server_ = std::make_unique<LoopbackServer>(kRemotePort);
             w.download(kAbc);
             QVERIFY(requestArrived());
-            server_->latest()->write(kReplyHead + "&token=T&title=X&");
+            server_->latest()->write(kReplyHead + "&token=T&title=X Y&");
             QTRY_VERIFY_WITH_TIMEOUT(w.linkShown(), 5000);
-        } else if (verb == u"clicks") { // presses at these milliseconds
+        } else if (verb == u"clicks") { // on the link, at these milliseconds, or "right"
             // Through the window system's input, so that Qt itself makes the
-            // double-click events.
+            // double-click and context-menu events.
             const QPoint at = w.label("Label1")->geometry().center();
             const int first = QTest::lastMouseTimestamp + 1000;
             for (const QString &press : arg.split(u' ')) {
                 QTest::lastMouseTimestamp = first + press.toInt() - 1;
-                QTest::mouseClick(w.window.windowHandle(), Qt::LeftButton, {}, at);
+                const Qt::MouseButton button = press == u"right" ? Qt::RightButton : Qt::LeftButton;
+                QTest::mouseClick(w.window.windowHandle(), button, {}, at);
             }
             QTest::lastMouseTimestamp = first + 3000;
         } else if (verb == u"drag") { // a press on the link, let go outside it
             const QPoint at = w.label("Label1")->geometry().center();
             QTest::mousePress(w.window.windowHandle(), Qt::LeftButton, {}, at);
             QTest::mouseRelease(w.window.windowHandle(), Qt::LeftButton, {}, at + QPoint(0, 100));
+        } else if (verb == u"choose") { // from the link's menu, item 0 or 1
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            QVERIFY(menu);
+            const QList<QAction *> items = menu->actions();
+            QCOMPARE(items.size(), 2);
+            QCOMPARE(items[0]->text() + u'|' + items[1]->text(), "Open Link|Copy Link Address");
+            QTest::mouseClick(menu, Qt::LeftButton, {},
+                              menu->actionGeometry(items[arg.toInt()]).center());
+        } else if (verb == u"copied") { // the link on the clipboard, as text and as a URL
+            const QMimeData *copied = QApplication::clipboard()->mimeData();
+            QCOMPARE(std::pair(copied->text().toLatin1(), copied->urls()),
+                     std::pair(kOffered, QList<QUrl>{QUrl::fromEncoded(kOffered)}));
+            QApplication::clipboard()->clear();
         } else {
             QFAIL(qPrintable("no such step: " + step));
         }
@@ -177,7 +205,7 @@ void TestWindow::act(WindowDriver &w, const QString &steps)
 void TestWindow::userActions()
 {
     QFETCH(QString, steps);
-    QFETCH(bool, focusInBox);
+    QFETCH(QString, focus);
     QFETCH(QString, text);
     QFETCH(QString, message);
     QFETCH(int, opened);
@@ -188,14 +216,13 @@ void TestWindow::userActions()
     // Offscreen, the window is not activated again after a box or another window.
     w.window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w.window));
-    QTRY_COMPARE(QApplication::focusWidget(),
-                 focusInBox ? static_cast<QWidget *>(w.box()) : w.button());
+    QTRY_COMPARE(QApplication::focusWidget()->objectName(), focus);
     QCOMPARE(w.box()->text(), text);
     QCOMPARE(w.boxes, message.isEmpty() ? QStringList() : QStringList{message});
     QCOMPARE(w.status(), steps.contains(u"offer") ? kFound : QString());
     QCOMPARE(w.opened.size(), opened);
     for (const QUrl &url : std::as_const(w.opened))
-        QCOMPARE(url.toEncoded(), expectedDownloadLink("abc", "T", "X").toLatin1());
+        QCOMPARE(url.toEncoded(), kOffered);
 }
 
 void TestWindow::infoEndpoints_data()
@@ -309,6 +336,53 @@ void TestWindow::startAndEndReachThePlatform()
     QCOMPARE(std::pair(started, ended), std::pair(1, 0));
     delete window;
     QCOMPARE(std::pair(started, ended), std::pair(1, 1));
+}
+
+// The pointer resting on the link shows its target; screen readers find a
+// link, its name, target and one action that opens it (over AT-SPI under
+// window/with-atspi). Shift+Tab onto it shows the focus; the next Download
+// hides it, passes the focus to Download, and the action then does nothing.
+void TestWindow::linkTellsWhereItGoes()
+{
+    WindowDriver &w = *driver_;
+    act(w, "offer");
+    QLabel *label = w.label("Label1");
+    QHelpEvent rest(QEvent::ToolTip, QPoint(), label->mapToGlobal(QPoint()));
+    QApplication::sendEvent(label, &rest);
+    QTRY_COMPARE(QToolTip::text(), QString::fromLatin1(kOffered));
+    QAccessibleInterface *link = QAccessible::queryAccessibleInterface(label);
+    QCOMPARE(link->role(), QAccessible::Link);
+    QCOMPARE(link->text(QAccessible::Name), QStringLiteral("Click Here To Download The Video"));
+    QCOMPARE(link->text(QAccessible::Description).toLatin1(), kOffered);
+    const QString press = QAccessibleActionInterface::pressAction();
+    QCOMPARE(link->actionInterface()->actionNames(), QStringList{press});
+    if (qEnvironmentVariableIsSet("CORVANE_ATSPI")) { // asynchronously: the program answers here
+        QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection(QStringLiteral("a11y")).isConnected(), 10000);
+        const QString program = QDBusConnection(QStringLiteral("a11y")).baseService();
+        QDBusConnection reader = QDBusConnection::connectToBus(
+            qEnvironmentVariable("CORVANE_ATSPI").trimmed(), "screen reader");
+        const QString path
+            = "/org/a11y/atspi/accessible/" + QString::number(QAccessible::uniqueId(link));
+        const auto ask = [&](const char *interface, const char *method,
+                             const QVariantList &arguments) {
+            QDBusMessage call = QDBusMessage::createMethodCall(program, path, interface, method);
+            call.setArguments(arguments);
+            const QDBusPendingCall pending = reader.asyncCall(call);
+            static_cast<void>(QTest::qWaitFor([&] { return pending.isFinished(); }, 5000));
+            return pending.reply().arguments().value(0);
+        };
+        QCOMPARE(ask("org.a11y.atspi.Accessible", "GetRoleName", {}).toString(), "link");
+        QCOMPARE(ask("org.a11y.atspi.Action", "DoAction", {0}).toBool(), true);
+    } else {
+        link->actionInterface()->doAction(press);
+    }
+    const QImage unfocused = label->grab().toImage();
+    QTest::keyClick(w.button(), Qt::Key_Tab, Qt::ShiftModifier);
+    QVERIFY(label->grab().toImage() != unfocused);
+    w.button()->click(); // as an accessibility action presses it
+    QCOMPARE(QApplication::focusWidget(), w.button());
+    link->actionInterface()->doAction(press);
+    QCOMPARE(w.opened, QList<QUrl>{QUrl::fromEncoded(kOffered)});
 }
 
 QTEST_MAIN(TestWindow)
