@@ -43,4 +43,5 @@ TEST_PACKAGES=(clang-14 libclang-rt-14-dev util-linux iproute2 clang-format-14
 TEST_PACKAGES+=(nginx python3)
 BENCH_PACKAGES=(wrk nginx)  # bench/standin-load: the stand-in under load against nginx
 TEST_PACKAGES+=(lintian)  # the .deb checked against Debian's policy
+TEST_PACKAGES+=(devscripts)  # hardening-check, of the programs' exploit mitigations
 TEST_PACKAGES+=(libz-mingw-w64-dev nsis xvfb jwm xdotool x11-utils imagemagick tesseract-ocr socat locales)  # the Windows program: zlib for it, its installer, and driving it under Wine
