@@ -25,7 +25,9 @@ endif()
 
 add_compile_options(-fstack-protector-strong -Wformat -Werror=format-security)
 if(MINGW)
-    add_link_options(LINKER:--dynamicbase LINKER:--nxcompat LINKER:--high-entropy-va)
+    # The flag on the link line too: only then does the driver link libssp.
+    add_link_options(-fstack-protector-strong LINKER:--dynamicbase LINKER:--nxcompat
+        LINKER:--high-entropy-va)
 elseif(UNIX AND NOT APPLE)
     add_compile_options(-fstack-clash-protection -fcf-protection -Wdate-time)
     add_compile_definitions(_FORTIFY_SOURCE=2)
