@@ -44,5 +44,6 @@ TEST_PACKAGES+=(nginx python3)
 TEST_PACKAGES+=(curl wget)  # real clients resuming and revalidating downloads from the stand-in
 BENCH_PACKAGES=(wrk nginx)  # bench/standin-load: the stand-in under load against nginx
 TEST_PACKAGES+=(lintian)  # the .deb checked against Debian's policy
+TEST_PACKAGES+=(devscripts)  # hardening-check, of the programs' exploit mitigations
 TEST_PACKAGES+=(libz-mingw-w64-dev nsis xvfb jwm xdotool x11-utils imagemagick tesseract-ocr socat locales)  # the Windows program: zlib for it, its installer, and driving it under Wine
 TEST_PACKAGES+=(xvfb jwm dbus at-spi2-core)  # the link label driven over AT-SPI, as screen readers drive it
