@@ -9,7 +9,7 @@
 // rows without a socket, with a file of 1000 bytes; tst_standin sends the
 // Wire rows, where the framing matters, to the running stand-in.
 // {H} is " HTTP/1.1", Host: localhost; {GET} "GET {file}{H}"; {file} and
-// {info} are targets; {tag}, {date} ({date850}, {dateAsc}), {size}, {last}
+// {info} are targets; {tag}, {date} ({dateAsc}), {size}, {last}
 // the file's ETag, Last-Modified, size and last byte; {long} 9000 letters.
 // X-Request: what tst_standin_rules read a request as, for other paths.
 enum RowWhere { Rules, Wire };
@@ -43,7 +43,6 @@ inline const AnswerRow kAnswerRows[] = {
     {"a head over 8 KiB", Wire, "GET /{H}X-Long: {long}\r\n\r\n", "431 | {close}"},
     {"a 9000-byte target", Wire, "GET /{long}{H}\r\n", "414 | {close}"},
     {"HTTP/1.2", Wire, "GET / HTTP/1.2\r\nHost: localhost\r\n\r\n", "505 | {close}"},
-    {"HTTP/2.0", Rules, "GET / HTTP/2.0\r\nHost: localhost\r\n\r\n", "505 | {close}"},
     {"HTTP/0.9", Wire, "GET /get_video_info\r\n", "400 | {close}"},
     {"HTTP/1.0 closes", Wire, "GET / HTTP/1.0\r\n\r\n", "404 | {close}"},
     {"an unknown method", Wire, "FOO /{H}\r\n", "501 | {close}"},
@@ -89,8 +88,7 @@ inline const AnswerRow kAnswerRows[] = {
     {"If-Range: asctime", Rules, "{GET}Range: bytes=1-2\r\nIf-Range: {dateAsc}\r\n\r\n", "206"},
     {"If-Range: a weak tag", Rules, "{GET}Range: bytes=1-2\r\nIf-Range: W/{tag}\r\n\r\n", "200"},
     {"If-Range: another tag", Rules, "{GET}Range: bytes=1-2\r\nIf-Range: \"x\"\r\n\r\n", "200"},
-    {"If-Range: an old date", Rules,
-     "{GET}Range: bytes=1-2\r\nIf-Range: Thu, 01 Jan 1970 00:00:00 GMT\r\n\r\n", "200"},
+    {"If-Range: an old date", Rules, "{GET}Range: bytes=1-2\r\nIf-Range: {1990}\r\n\r\n", "200"},
 
     // Preconditions, each alone, then together in their order.
     {"If-None-Match: the tag", Wire, "{GET}If-None-Match: {tag}\r\n\r\n",
@@ -101,7 +99,6 @@ inline const AnswerRow kAnswerRows[] = {
      "304 | !Content-Length"},
     {"If-Modified-Since: same", Rules, "{GET}If-Modified-Since: {date}\r\n\r\n",
      "304 | ETag: {tag}"},
-    {"If-Modified-Since: rfc850", Rules, "{GET}If-Modified-Since: {date850}\r\n\r\n", "304"},
     {"If-Modified-Since: asctime", Wire, "{GET}If-Modified-Since: {dateAsc}\r\n\r\n", "304"},
     {"If-Modified-Since: 1990", Rules, "{GET}If-Modified-Since: {1990}\r\n\r\n", "200"},
     {"If-Match: another tag", Wire, "{GET}If-Match: \"nope\"\r\n\r\n",
@@ -146,7 +143,6 @@ inline QByteArray fillIn(const char *text, const RowValues &v)
         .replace("{info}", "/get_video_info?video_id=Demo1Clip01")
         .replace("{tag}", v.tag)
         .replace("{date}", c.toString(m, u"ddd, dd MMM yyyy hh:mm:ss 'GMT'").toLatin1())
-        .replace("{date850}", c.toString(m, u"dddd, dd-MMM-yy hh:mm:ss 'GMT'").toLatin1())
         .replace("{dateAsc}", c.toString(m, "ddd MMM '" + day + "' hh:mm:ss yyyy").toLatin1())
         .replace("{size}", QByteArray::number(v.size))
         .replace("{last}", QByteArray::number(v.size - 1))

@@ -159,7 +159,6 @@ void TestStandin::requests_data()
                 + "\"; filename*=UTF-8''" + kTitles[i][2],
             video);
     }
-    // The table's rows where what is read after the request matters.
     for (const AnswerRow &answer : kAnswerRows) {
         if (answer.where == Wire)
             row(answer.name, fillIn(answer.request, values), fillIn(answer.answer, values));
@@ -208,7 +207,6 @@ void TestStandin::realClients_data()
         "304");
     row("curl -z (its status line: curl itself shows an old 200 as 304)",
         "curl -sS -R -o v \"$URL\" && curl -sS -z v -D h \"$URL\" && head -c12 h", "HTTP/1.1 304");
-    // Each request's head is counted on its own, however many one connection carries.
     row("curl, 100 downloads on one connection",
         "for i in $(seq 100); do set -- \"$@\" -o /dev/null \"$URL\"; done; "
         "curl -sS -w '%{http_code}/%{num_connects} ' \"$@\"",
