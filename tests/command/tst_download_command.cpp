@@ -290,7 +290,8 @@ void TestDownloadCommand::replies_data()
     row("an interim response's body is none",
         "HTTP/1.1 150 X\r\nContent-Length: 17\r\n\r\n&token=A&title=B&" + plain, false, {},
         "not a valid HTTP response");
-    row("204 with a length", httpReply("", "0123456789", "204 No Content"), false, {},
+    row("204 with a length and a coding",
+        httpReply("Content-Encoding: gzip\r\n", "0123456789", "204 No Content"), false, {},
         "answered 204 No Content instead");
     row("304 with a length and a coding, and more",
         "HTTP/1.1 304 Not Modified\r\nContent-Encoding: gzip\r\nContent-Length: 1234\r\n\r\n",

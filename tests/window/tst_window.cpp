@@ -112,7 +112,6 @@ void TestWindow::userActions_data()
         "Label1", kAbc, "", 1);
 }
 
-// Runs steps separated by ';', each a verb and its argument.
 void TestWindow::act(WindowDriver &w, const QString &steps)
 {
     for (const QString &step : steps.split(u';', Qt::SkipEmptyParts)) {
