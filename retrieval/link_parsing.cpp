@@ -1,5 +1,7 @@
 #include "link_parsing.h"
 
+#include "default_ignorable.h"
+
 #include <QHostAddress>
 #include <QUrl>
 
@@ -32,18 +34,26 @@ char32_t codePointBefore(QStringView text, qsizetype end, qsizetype &units)
     return codePointAt(text, end - 1, units);
 }
 
-// Invisible format marks (LRM and RLM, zero-width spaces and joiners, a BOM,
-// a soft hyphen) ride along with links copied from chats, mails and pages.
-bool isFormatMark(char32_t c)
+// Characters that show as nothing: invisible format marks (LRM and RLM,
+// zero-width spaces and joiners, a BOM, a soft hyphen), which ride along with
+// links copied from chats, mails and pages, and the other code points Unicode
+// says to render as nothing (Hangul fillers, a combining grapheme joiner,
+// variation selectors, tags).
+bool isInvisible(char32_t c)
 {
-    return QChar::category(c) == QChar::Other_Format;
+    if (QChar::category(c) == QChar::Other_Format)
+        return true;
+    const auto after = std::upper_bound(
+        std::begin(kDefaultIgnorable), std::end(kDefaultIgnorable), c,
+        [](char32_t code, const CodePointRange &range) { return code < range.first; });
+    return after != std::begin(kDefaultIgnorable) && c <= std::prev(after)->last;
 }
 
 // Dropped at both ends of a pasted link: white space of any script, line
-// ends and invisible format marks.
+// ends and invisible characters.
 bool isPaddingAround(char32_t c)
 {
-    return QChar::isSpace(c) || isFormatMark(c);
+    return QChar::isSpace(c) || isInvisible(c);
 }
 
 // A character that would end or split a line or a word of the request (a
@@ -51,7 +61,7 @@ bool isPaddingAround(char32_t c)
 // the box while it changes what is sent.
 bool breaksRequest(char32_t c)
 {
-    return QChar::isSpace(c) || QChar::category(c) == QChar::Other_Control || isFormatMark(c);
+    return QChar::isSpace(c) || QChar::category(c) == QChar::Other_Control || isInvisible(c);
 }
 
 QStringView withoutPadding(QStringView text)
@@ -81,18 +91,25 @@ bool isAscii(QStringView text)
 
 // The host as the Host line carries it: a name beyond ASCII in the ASCII
 // form that the name lookup uses (an A-label), a port suffix kept behind it.
-// None when the name has no such form.
+// The lookup's own mapping (UTS #46) decides what of the name counts: it
+// drops what renders as nothing (a zero-width space that a chat put after
+// "://") and refuses what no name may hold. None when the host has no such
+// form, or holds anything that would break the request.
 std::optional<QString> hostOnTheWire(const QString &host)
 {
-    if (isAscii(host))
-        return host;
-    const qsizetype colon = host.indexOf(u':');
-    const QString name = colon < 0 ? host : host.first(colon);
-    const QString suffix = colon < 0 ? QString() : host.sliced(colon);
-    const QString ace = QUrl::toAce(name);
-    if (ace.isEmpty() || !isAscii(suffix))
+    QString onTheWire = host;
+    if (!isAscii(host)) {
+        const qsizetype colon = host.indexOf(u':');
+        const QString name = colon < 0 ? host : host.first(colon);
+        const QString suffix = colon < 0 ? QString() : host.sliced(colon);
+        const QString ace = QUrl::toAce(name);
+        if (ace.isEmpty() || !isAscii(ace) || !isAscii(suffix))
+            return std::nullopt;
+        onTheWire = ace + suffix;
+    }
+    if (anyBreaksRequest(onTheWire))
         return std::nullopt;
-    return ace + suffix;
+    return onTheWire;
 }
 
 } // namespace
@@ -124,7 +141,7 @@ ParsedLink ParseVideoLink(const QString &text)
     // wire, and must not hold anything that breaks the request apart.
     const QString link = withoutPadding(text).toString();
     parsed.RequestLink = link;
-    if (!link.contains(u"v=") || anyBreaksRequest(link)) {
+    if (!link.contains(u"v=")) {
         parsed.error = kInvalidLinkMessage;
         return parsed;
     }
@@ -134,8 +151,13 @@ ParsedLink ParseVideoLink(const QString &text)
         parsed.RequestLink = SplitPiece(parsed.RequestLink, u"://", 1);
     const QString host = parsed.RequestLink.contains(u'/') ? SplitPiece(parsed.RequestLink, u"/", 0)
                                                            : parsed.RequestLink;
+    // The host is judged by the name lookup's rules; everything else of the
+    // link, the id above all, must hold nothing that breaks the request.
+    const qsizetype scheme = link.indexOf(u"://");
+    const qsizetype hostStart = scheme < 0 ? 0 : scheme + 3;
+    const QString aroundHost = link.first(hostStart) + link.sliced(hostStart + host.size());
     const std::optional<QString> onTheWire = hostOnTheWire(host);
-    if (!onTheWire) {
+    if (!onTheWire || anyBreaksRequest(aroundHost) || anyBreaksRequest(parsed.VideoId)) {
         parsed.error = kInvalidLinkMessage;
         return parsed;
     }

@@ -29,8 +29,8 @@ ensure_packages() {
 }
 
 # Packages for building the program and its tests (llhttp's C sources come
-# with node-llhttp).
-BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev node-llhttp zlib1g-dev)
+# with node-llhttp; unicode-data lists the characters that render as nothing).
+BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev node-llhttp zlib1g-dev unicode-data)
 # Packages the program needs at run time: Arial's metrics, the link opener.
 RUN_PACKAGES=(fonts-liberation xdg-utils)
 # Packages the tests need besides: the sanitizer and fuzzing build, a private

@@ -108,12 +108,18 @@ void TestDownloadCommand::links_data()
         {u"a%20#X:\u4e2d\u00e9"_s, "h"});
     row("white space around dropped", u" \t\u00a0http://h/w?v=pd1 \u00a0\r\n"_s, {"pd1", "h"});
     row("an LRM at the end dropped", u"http://h/w?v=Demo1Clip01\u200e"_s, {"Demo1Clip01", "h"});
-    row("a BOM, an RLM, a word joiner, U+3000 around dropped",
-        u"\ufeff\u200fhttp://h/w?v=a\u2060\u3000"_s, {"a", "h"});
-    for (const QString &inside : {u"\u200b"_s, u"\u00a0"_s, u"\u0085"_s, u"\u0080"_s, u"\u2028"_s,
-                                  u"\u2029"_s, u"\u00ad"_s, u"\U000E0001"_s})
-        QTest::addRow("U+%04X after ://", inside.toUcs4()[0])
-            << "http://" + inside + "h/w?v=a" << invalid;
+    row("a BOM, an RLM, a tag, a word joiner, U+3000, a Hangul filler, a variation selector "
+        "around dropped",
+        u"\ufeff\u200f\U000E0041http://h/w?v=a\u2060\u3000\u3164\ufe0f"_s, {"a", "h"});
+    for (const QString &inside :
+         {u"\u200b"_s, u"\u00a0"_s, u"\u0085"_s, u"\u0080"_s, u"\u2028"_s, u"\u2029"_s, u"\u00ad"_s,
+          u"\U000E0001"_s, u"\u034f"_s, u"\u115f"_s, u"\U000E0100"_s})
+        QTest::addRow("U+%04X inside the id", inside.toUcs4()[0])
+            << "http://h/w?v=a" + inside + "b" << invalid;
+    row("a zero-width space and a soft hyphen in the host are the lookup's to drop",
+        u"http://\u200blocal\u00adhost/w?v=a"_s, {"a", "localhost"});
+    row("a no-break space in the host is the lookup's to refuse", u"http://h\u00a0h/w?v=a"_s,
+        invalid);
     row("an IDN host in its ASCII form, a port kept", u"http://B\u00fccher.example:8080/w?v=a"_s,
         {"a", "xn--bcher-kva.example:8080"});
     row("a CJK host in its ASCII form", u"\u4e2d\u6587.example/w?v=a"_s,
