@@ -65,6 +65,7 @@ void ReplyReader::Reset()
     failure_.clear();
     started_ = false;
     progressed_ = false;
+    inFinalResponse_ = false;
     section_ = Section::Head;
     head_.clear();
     trailerSize_ = 0;
@@ -82,9 +83,10 @@ ReplyReader::State ReplyReader::Feed(QByteArrayView bytes)
     if (state_ != State::Reading || bytes.isEmpty())
         return state_;
     started_ = true;
-    // Bytes of an interim response are no progress; the final response's
-    // status line is the first that is.
-    if (mode_ == Mode::Http && parser_.status_code != 0 && !isInterim(parser_.status_code))
+    // Bytes of an interim response are no progress, nor are those of a status
+    // line still coming in pieces: its code is known only once it is whole.
+    // The final response's whole status line is the first progress.
+    if (mode_ == Mode::Http && inFinalResponse_)
         progressed_ = true;
     switch (mode_) {
     case Mode::Deciding: {
@@ -269,8 +271,10 @@ int ReplyReader::onStatus(llhttp_t *parser, const char *at, size_t length)
 
 int ReplyReader::onStatusComplete(llhttp_t *parser)
 {
-    if (!isInterim(parser->status_code))
-        readerOf(parser).progressed_ = true;
+    ReplyReader &self = readerOf(parser);
+    self.inFinalResponse_ = !isInterim(parser->status_code);
+    if (self.inFinalResponse_)
+        self.progressed_ = true;
     return 0;
 }
 

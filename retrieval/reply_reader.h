@@ -95,6 +95,8 @@ private:
     QString failure_;
     bool started_ = false;
     bool progressed_ = false;
+    // The final response's status line is whole: what comes now is progress.
+    bool inFinalResponse_ = false;
     Section section_ = Section::Head;
     // The current head as it came, and, before the mode is known, the first
     // bytes of the reply.

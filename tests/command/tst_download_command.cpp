@@ -184,7 +184,7 @@ void TestDownloadCommand::everyStateMeetsEveryEvent_data()
         "dawdle;data &title=Two;dawdle;data &",
         kOffered, false, second);
     row("connected, interim responses are no answer", connected,
-        u"data HTTP/1.1 100 Continue\r\n\r\n;dawdle;"_s.repeated(5).chopped(1),
+        u"data HTTP/1.1 1;dawdle;data 00 Continue\r\n\r\n;dawdle;"_s.repeated(3).chopped(1),
         {"close", "box The video site did not answer in time."}, false, "");
     row("connected, peer close", connected, "peer close",
         {"close", "close", "box The video site closed the connection without answering."}, false,
