@@ -144,8 +144,11 @@ void DownloadCommand::settleReply()
         window_.SetLinkCaption(kLinkCaption);
         state_.Connected = false;
     }
-    // The failure marker counts whenever it comes, also after the link.
+    // The failure marker counts whenever it comes, also after the link,
+    // which then goes: an invalid video has nothing to download.
     if (scanner_.failFound()) {
+        if (scanner_.linkWhole())
+            window_.SetLinkVisible(false);
         failReply(kInvalidVideoMessage);
         return;
     }
