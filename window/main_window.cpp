@@ -73,16 +73,21 @@ QLabel *makeLabel(QLabel *label, const QRect &geometry, const QFont &font, Qt::A
     return label;
 }
 
-// What a drag from another program (a browser's address bar, a mail) brings
-// as a link: its text, or else its first URL. Null when it brings neither.
+// What a drag from another program (a browser's address bar, a file
+// manager, a mail) brings as a link: its first URL as it was written, escapes
+// and all (QUrl, and QMimeData's text made from it, would decode them or
+// change their case), or else its text. Null when it brings neither.
 QString droppedLink(const QDropEvent *event)
 {
     const QMimeData *data = event->mimeData();
-    if (data->hasText())
-        return data->text();
-    if (data->hasUrls() && !data->urls().isEmpty())
-        return data->urls().constFirst().toString();
-    return QString();
+    // A URI list (RFC 2483) holds one URI a line, ASCII, with comment lines.
+    const QList<QByteArray> lines = data->data(QStringLiteral("text/uri-list")).split('\n');
+    for (const QByteArray &line : lines) {
+        const QByteArray uri = line.trimmed();
+        if (!uri.isEmpty() && !uri.startsWith('#'))
+            return QString::fromLatin1(uri);
+    }
+    return data->hasText() ? data->text() : QString();
 }
 
 } // namespace

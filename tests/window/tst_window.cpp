@@ -24,6 +24,23 @@ const QByteArray kClose = "<close>";
 // The link that the step "offer" puts on offer, as the system's opener gets it.
 const QByteArray kOffered = expectedLinkQuery("abc&id=T&n=X%20Y");
 
+// What a drop from another program brings: the bytes it sent, which a
+// QMimeData of this program's own would turn into QUrls.
+class DroppedData final : public QMimeData {
+public:
+    QStringList formats() const override
+    {
+        return uriList.isEmpty() ? QMimeData::formats() : QStringList{"text/uri-list"};
+    }
+    QVariant retrieveData(const QString &type, QMetaType kind) const override
+    {
+        if (uriList.isEmpty())
+            return QMimeData::retrieveData(type, kind);
+        return type == u"text/uri-list" ? QVariant(uriList) : QVariant();
+    }
+    QByteArray uriList;
+};
+
 } // namespace
 
 // The real window on the offscreen platform, driven by keys and clicks,
@@ -97,8 +114,9 @@ void TestWindow::userActions_data()
     const QString injected = "http://127.0.0.1/watch?v=lb1\r\nX-Injected: yes";
     row("a link dropped on the box's placeholder replaces it", "drop " + kAbc, "txtRequest", kAbc,
         "");
-    row("a URL dropped on an old link replaces it", "click box;type old;drop url " + kAbc,
-        "txtRequest", kAbc, "");
+    const QString escaped = "http://127.0.0.1/watch?v=caf%C3%a9%7E%41";
+    row("a URL dropped on an old link replaces it as it was written",
+        "click box;type old;drop url " + escaped, "txtRequest", escaped, "");
     row("a pasted header line is refused", "click box;paste " + injected + ";click Download",
         "Command1", injected, kBadLink);
     row("the link, between the box and Download, opens by Return, Space and keypad Enter, once "
@@ -127,9 +145,9 @@ void TestWindow::act(WindowDriver &w, const QString &steps)
             QApplication::clipboard()->setText(arg);
             QTest::keyClick(focus, Qt::Key_V, Qt::ControlModifier);
         } else if (verb == u"drop") { // text, or "url " and a link, from another program
-            QMimeData data;
-            if (arg.startsWith(u"url "))
-                data.setUrls({QUrl(arg.sliced(4))});
+            DroppedData data;
+            if (arg.startsWith(u"url ")) // a URI list, as file managers send
+                data.uriList = "# a comment\r\n" + arg.sliced(4).toLatin1() + "\r\n";
             else
                 data.setText(arg);
             const QPoint at = w.box()->rect().center();
