@@ -263,6 +263,11 @@ bool Corvane_Downloader::eventFilter(QObject *watched, QEvent *event)
         case Qt::ShortcutFocusReason:
             txtRequest_GotFocus();
             break;
+        case Qt::ActiveWindowFocusReason:
+            // As an address bar does: the link stays, selected whole, so that
+            // a paste or typing replaces it rather than adds to it.
+            txtRequest->selectAll();
+            break;
         default:
             break;
         }

@@ -114,6 +114,8 @@ void TestWindow::userActions_data()
     const QString injected = "http://127.0.0.1/watch?v=lb1\r\nX-Injected: yes";
     row("a link dropped on the box's placeholder replaces it", "drop " + kAbc, "txtRequest", kAbc,
         "");
+    row("the window coming back selects what was kept, so a paste replaces it",
+        "click box;type typed;switch;paste " + kAbc, "txtRequest", kAbc, "");
     const QString escaped = "http://127.0.0.1/watch?v=caf%C3%a9%7E%41";
     row("a URL dropped on an old link replaces it as it was written",
         "click box;type old;drop url " + escaped, "txtRequest", escaped, "");
