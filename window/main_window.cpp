@@ -203,6 +203,7 @@ QString Corvane_Downloader::RequestText() const
 void Corvane_Downloader::SetStatusCaption(const QString &caption)
 {
     Label2->setText(caption);
+    describeOutcome();
 }
 
 void Corvane_Downloader::SetLinkCaption(const QString &caption)
@@ -210,6 +211,7 @@ void Corvane_Downloader::SetLinkCaption(const QString &caption)
     // The caption comes once the link is composed.
     Label1->setText(caption);
     Label1->setTarget(DownloadUrl(state_.DownloadLink));
+    describeOutcome();
 }
 
 void Corvane_Downloader::SetLinkVisible(bool visible)
@@ -219,6 +221,19 @@ void Corvane_Downloader::SetLinkVisible(bool visible)
     if (!visible && Label1->hasFocus())
         Command1->setFocus(Qt::OtherFocusReason);
     Label1->setVisible(visible);
+    describeOutcome();
+}
+
+void Corvane_Downloader::describeOutcome()
+{
+    // Screen readers speak what changes on the focused control, not on the
+    // status line: the focus stays where the user pressed Download, so the
+    // outcome becomes the description of the controls that can hold it then.
+    QString outcome = Label2->text();
+    if (!Label1->isHidden())
+        outcome += u' ' + Label1->text();
+    for (QWidget *control : {static_cast<QWidget *>(Command1), static_cast<QWidget *>(txtRequest)})
+        control->setAccessibleDescription(outcome);
 }
 
 void Corvane_Downloader::ShowErrorBox(const QString &message)

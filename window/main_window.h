@@ -65,6 +65,8 @@ private:
 
     // What the Download button runs.
     void pressDownload();
+    // Tells screen readers the status and the link on offer, if any.
+    void describeOutcome();
 
     LifecycleCalls calls_;
     DownloadState state_;

@@ -346,8 +346,10 @@ void TestWindow::startAndEndReachThePlatform()
 
 // The pointer resting on the link shows its target; screen readers find a
 // link, its name, target and one action that opens it (over AT-SPI under
-// window/with-atspi). Shift+Tab onto it shows the focus; the next Download
-// hides it, passes the focus to Download, and the action then does nothing.
+// window/with-atspi), and the focused Download button describes the outcome,
+// which is what a screen reader speaks. Shift+Tab onto the link shows the
+// focus; the next Download hides it, passes the focus to Download, and the
+// action then does nothing.
 void TestWindow::linkTellsWhereItGoes()
 {
     WindowDriver &w = *driver_;
@@ -362,23 +364,31 @@ void TestWindow::linkTellsWhereItGoes()
     QCOMPARE(link->text(QAccessible::Description).toLatin1(), kOffered);
     const QString press = QAccessibleActionInterface::pressAction();
     QCOMPARE(link->actionInterface()->actionNames(), QStringList{press});
+    QAccessibleInterface *button = QAccessible::queryAccessibleInterface(w.button());
+    const QString outcome = kFound + " Click Here To Download The Video";
+    QCOMPARE(button->text(QAccessible::Description), outcome);
     if (qEnvironmentVariableIsSet("CORVANE_ATSPI")) { // asynchronously: the program answers here
         QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection(QStringLiteral("a11y")).isConnected(), 10000);
         const QString program = QDBusConnection(QStringLiteral("a11y")).baseService();
         QDBusConnection reader = QDBusConnection::connectToBus(
             qEnvironmentVariable("CORVANE_ATSPI").trimmed(), "screen reader");
-        const QString path
-            = "/org/a11y/atspi/accessible/" + QString::number(QAccessible::uniqueId(link));
         const auto ask = [&](const char *interface, const char *method,
-                             const QVariantList &arguments) {
+                             const QVariantList &arguments, QAccessibleInterface *of) {
+            const QString path
+                = "/org/a11y/atspi/accessible/" + QString::number(QAccessible::uniqueId(of));
             QDBusMessage call = QDBusMessage::createMethodCall(program, path, interface, method);
             call.setArguments(arguments);
             const QDBusPendingCall pending = reader.asyncCall(call);
             static_cast<void>(QTest::qWaitFor([&] { return pending.isFinished(); }, 5000));
             return pending.reply().arguments().value(0);
         };
-        QCOMPARE(ask("org.a11y.atspi.Accessible", "GetRoleName", {}).toString(), "link");
-        QCOMPARE(ask("org.a11y.atspi.Action", "DoAction", {0}).toBool(), true);
+        QCOMPARE(ask("org.a11y.atspi.Accessible", "GetRoleName", {}, link).toString(), "link");
+        QCOMPARE(ask("org.freedesktop.DBus.Properties", "Get",
+                     {"org.a11y.atspi.Accessible", "Description"}, button)
+                     .value<QDBusVariant>()
+                     .variant(),
+                 outcome);
+        QCOMPARE(ask("org.a11y.atspi.Action", "DoAction", {0}, link).toBool(), true);
     } else {
         link->actionInterface()->doAction(press);
     }
