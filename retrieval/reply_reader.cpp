@@ -67,8 +67,8 @@ void ReplyReader::Reset()
     progressed_ = false;
     inFinalResponse_ = false;
     section_ = Section::Head;
-    head_.clear();
-    trailerSize_ = 0;
+    start_.clear();
+    sectionSize_ = 0;
     statusCode_ = 0;
     reason_.clear();
     location_.clear();
@@ -90,16 +90,16 @@ ReplyReader::State ReplyReader::Feed(QByteArrayView bytes)
         progressed_ = true;
     switch (mode_) {
     case Mode::Deciding: {
-        const qsizetype wanted = kStatusLineStart.size() - head_.size();
-        head_.append(bytes.first(std::min(wanted, bytes.size())));
-        if (!kStatusLineStart.startsWith(head_)) {
+        const qsizetype wanted = kStatusLineStart.size() - start_.size();
+        start_.append(bytes.first(std::min(wanted, bytes.size())));
+        if (!kStatusLineStart.startsWith(start_)) {
             mode_ = Mode::Raw;
             progressed_ = true;
-            sink_(std::exchange(head_, QByteArray()));
+            sink_(std::exchange(start_, QByteArray()));
             sink_(bytes.sliced(std::min(wanted, bytes.size())));
-        } else if (head_.size() == kStatusLineStart.size()) {
+        } else if (start_.size() == kStatusLineStart.size()) {
             mode_ = Mode::Http;
-            const QByteArray start = std::exchange(head_, QByteArray());
+            const QByteArray start = std::exchange(start_, QByteArray());
             execute(start.constData(), start.size());
             if (wanted < bytes.size())
                 execute(bytes.data() + wanted, bytes.size() - wanted);
@@ -130,7 +130,7 @@ ReplyReader::State ReplyReader::Finish()
     case Mode::Deciding:
         // Too short to be a status line: a reply of a few bare bytes.
         mode_ = Mode::Raw;
-        sink_(std::exchange(head_, QByteArray()));
+        sink_(std::exchange(start_, QByteArray()));
         state_ = State::Ended;
         break;
     case Mode::Raw:
@@ -167,16 +167,12 @@ void ReplyReader::execute(const char *data, qsizetype size)
         pause_ = Pause::None;
         const llhttp_errno_t error = llhttp_execute(&parser_, at, size_t(end - at));
         const char *stop = error == HPE_OK ? end : llhttp_get_error_pos(&parser_);
-        if (section_ == Section::Head && stop > at) {
-            head_.append(at, stop - at);
-            if (head_.size() > kMaxHeadSize) {
-                fail(headTooLong("head"));
-                return;
-            }
-        } else if (section_ == Section::Trailer) {
-            trailerSize_ += stop - at;
-            if (trailerSize_ > kMaxHeadSize) {
-                fail(headTooLong("trailer"));
+        // A head or a trailer is measured as it passes; the parser holds
+        // none of it.
+        if (section_ != Section::Body) {
+            sectionSize_ += stop - at;
+            if (sectionSize_ > kMaxHeadSize) {
+                fail(headTooLong(section_ == Section::Head ? "head" : "trailer"));
                 return;
             }
         }
@@ -187,14 +183,15 @@ void ReplyReader::execute(const char *data, qsizetype size)
             return;
         }
         at = stop;
-        if (pause_ == Pause::HeadersComplete) {
-            headersComplete();
+        if (pause_ == Pause::BodyStarts) {
+            section_ = Section::Body;
         } else if (pause_ == Pause::LastChunk) {
             section_ = Section::Trailer;
+            sectionSize_ = 0;
         } else if (pause_ == Pause::MessageComplete) {
             if (isInterim(statusCode_)) {
                 section_ = Section::Head;
-                head_.clear();
+                sectionSize_ = 0;
             } else if (decoder_.Finish()) {
                 state_ = State::Ended;
                 return;
@@ -206,25 +203,6 @@ void ReplyReader::execute(const char *data, qsizetype size)
         }
         llhttp_resume(&parser_);
     }
-}
-
-void ReplyReader::headersComplete()
-{
-    section_ = Section::Body;
-    if (isInterim(statusCode_)) {
-        head_.clear();
-        return;
-    }
-    // Only the content of a successful reply is the video's info: a
-    // header, or the page of a redirect or an error, is never scanned, and
-    // a reply of another status ends with its head.
-    head_.clear();
-    head_.squeeze();
-    if (statusCode_ < 200 || statusCode_ >= 300) {
-        state_ = State::Ended;
-        return;
-    }
-    decoder_.Start(BodyDecoder::CodingOf(contentEncoding_), sink_);
 }
 
 void ReplyReader::fail(const QString &message)
@@ -252,7 +230,7 @@ int ReplyReader::onMessageBegin(llhttp_t *parser)
 {
     ReplyReader &self = readerOf(parser);
     self.section_ = Section::Head;
-    self.trailerSize_ = 0;
+    self.sectionSize_ = 0;
     self.statusCode_ = 0;
     self.reason_.clear();
     self.location_.clear();
@@ -322,14 +300,26 @@ int ReplyReader::onHeadersComplete(llhttp_t *parser)
 {
     ReplyReader &self = readerOf(parser);
     self.statusCode_ = parser->status_code;
-    // What llhttp takes from the headers for the body's length, and whether
-    // the connection goes on, does not hold for these.
-    if (hasNoBody(self.statusCode_))
-        parser->flags |= F_SKIPBODY;
+    // Returning 1 tells llhttp that no body follows, whatever the headers
+    // say of one (RFC 9112, section 6.3).
+    constexpr int kNoBody = 1;
     if (isInterim(self.statusCode_)) {
+        // Nor does an interim response end the connection.
         parser->flags = uint16_t((parser->flags & ~F_CONNECTION_CLOSE) | F_CONNECTION_KEEP_ALIVE);
+        return kNoBody;
     }
-    self.pause_ = Pause::HeadersComplete;
+    // Only the content of a successful reply is the video's info: a
+    // header, or the page of a redirect or an error, is never scanned, and
+    // a reply of another status ends with its head.
+    if (self.statusCode_ < 200 || self.statusCode_ >= 300) {
+        self.state_ = State::Ended;
+        return HPE_PAUSED;
+    }
+    self.decoder_.Start(BodyDecoder::CodingOf(self.contentEncoding_), self.sink_);
+    if (hasNoBody(self.statusCode_))
+        return kNoBody;
+    // Paused where the body starts, so that the head is measured to its end.
+    self.pause_ = Pause::BodyStarts;
     return HPE_PAUSED;
 }
 

@@ -63,13 +63,12 @@ public:
 
 private:
     enum class Mode { Deciding, Raw, Http };
-    enum class Pause { None, HeadersComplete, LastChunk, MessageComplete };
+    enum class Pause { None, BodyStarts, LastChunk, MessageComplete };
     // Where in the message the parser is: heads and trailers are held until
     // they end, a body is handed on as it comes.
     enum class Section { Head, Body, Trailer };
 
     void execute(const char *data, qsizetype size);
-    void headersComplete();
     void fail(const QString &message);
     void failParsing(llhttp_errno_t error);
 
@@ -98,11 +97,10 @@ private:
     // The final response's status line is whole: what comes now is progress.
     bool inFinalResponse_ = false;
     Section section_ = Section::Head;
-    // The current head as it came, and, before the mode is known, the first
-    // bytes of the reply.
-    QByteArray head_;
-    // The bytes of the current trailer so far.
-    qsizetype trailerSize_ = 0;
+    // The first bytes of the reply, until they tell whether it is HTTP.
+    QByteArray start_;
+    // How many bytes of the current head or trailer have passed.
+    qsizetype sectionSize_ = 0;
     int statusCode_ = 0;
     QByteArray reason_;
     QByteArray location_;
