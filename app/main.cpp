@@ -1,3 +1,4 @@
+#include "command_line.h"
 #include "main_window.h"
 
 #include <QApplication>
@@ -29,11 +30,20 @@ void endWithin(std::chrono::milliseconds grace, int status)
 
 int main(int argc, char *argv[])
 {
+    QApplication::setApplicationName(QStringLiteral("Corvane"));
+    QApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
+    // --help and --version need no display: answered before Qt looks for one.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    if (const auto status = corvane::answerCommandLine(arguments, corvane::ArgumentsRead::BeforeQt))
+        return *status;
     int status = 0;
     {
         QApplication app(argc, argv);
-        QApplication::setApplicationName(QStringLiteral("Corvane"));
-        QApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
+        if (const auto answered = corvane::answerCommandLine(QApplication::arguments(),
+                                                             corvane::ArgumentsRead::AfterQt))
+            return *answered;
         {
             corvane::Corvane_Downloader window;
             window.show();

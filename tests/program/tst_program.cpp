@@ -18,6 +18,8 @@ class TestProgram : public QObject {
 private slots:
     void endsSoonAfterItsWindowCloses_data();
     void endsSoonAfterItsWindowCloses();
+    void answersItsCommandLine_data();
+    void answersItsCommandLine();
 };
 
 void TestProgram::endsSoonAfterItsWindowCloses_data()
@@ -105,6 +107,39 @@ void TestProgram::endsSoonAfterItsWindowCloses()
         QTRY_COMPARE(loopback->latest()->state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(loopback->received, QList<QByteArray>{request});
     }
+}
+
+void TestProgram::answersItsCommandLine_data()
+{
+    QTest::addColumn<QString>("arguments"); // one a word
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("says"); // how its output starts; with 2, how its errors end
+
+    const QByteArray tryHelp = "Try 'corvane --help' for more information.\n";
+    QTest::newRow("--version") << "--version" << 0 << QByteArray("Corvane " CORVANE_VERSION "\n");
+    QTest::newRow("-h") << "-h" << 0 << QByteArray("Usage: corvane [options]\n");
+    QTest::newRow("an unknown option after one of Qt's")
+        << "-platform offscreen --bogus" << 2 << "corvane: Unknown option 'bogus'.\n" + tryHelp;
+    QTest::newRow("an argument") << "bogus" << 2
+                                 << "corvane: Unexpected argument 'bogus'.\n" + tryHelp;
+}
+
+// GNU's conventions: an answer and 0, or what is wrong and 2, and no window.
+// No display either: without -platform, reaching Qt's platform would abort.
+void TestProgram::answersItsCommandLine()
+{
+    QFETCH(QString, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, says);
+    qputenv("QT_QPA_PLATFORM", "none");
+    QProcess program;
+    program.start(CORVANE_PATH, arguments.split(u' '));
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitCode(), exitCode);
+    const QByteArray output = program.readAllStandardOutput();
+    const QByteArray errors = program.readAllStandardError();
+    const bool right = exitCode == 0 ? output.startsWith(says) : errors.endsWith(says);
+    QVERIFY2(right && (exitCode == 0 || output.isEmpty()), (output + errors).constData());
 }
 
 QTEST_GUILESS_MAIN(TestProgram)
