@@ -1,5 +1,6 @@
 #include "body_decoder.h"
 
+#include "messages.h"
 #include "peer_text.h"
 
 #include <QByteArray>
@@ -24,9 +25,10 @@ bool startsZlibStream(uchar cmf, uchar flg)
     return (cmf & 0x0F) == Z_DEFLATED && (cmf >> 4) <= 7 && (cmf * 256 + flg) % 31 == 0;
 }
 
-QString codingName(BodyDecoder::Coding coding)
+QLatin1StringView codingName(BodyDecoder::Coding coding)
 {
-    return coding == BodyDecoder::Coding::Gzip ? QStringLiteral("gzip") : QStringLiteral("deflate");
+    return coding == BodyDecoder::Coding::Gzip ? QLatin1StringView("gzip")
+                                               : QLatin1StringView("deflate");
 }
 
 } // namespace
@@ -111,7 +113,7 @@ bool BodyDecoder::Feed(QByteArrayView bytes)
 bool BodyDecoder::inflateSome(QByteArrayView bytes)
 {
     if (!inflater_->ok)
-        return fail(QStringLiteral("zlib could not start"));
+        return fail(kInflaterNotStarted);
     z_stream &stream = inflater_->stream;
     auto *next = reinterpret_cast<const unsigned char *>(bytes.data());
     qsizetype left = bytes.size();
@@ -148,7 +150,7 @@ bool BodyDecoder::inflateSome(QByteArrayView bytes)
         next += used;
         left -= used;
         if (!streamEnded_ && used < round)
-            return fail(QStringLiteral("data left that zlib would not take"));
+            return fail(kDataLeftOver);
     }
     return true;
 }
@@ -160,15 +162,15 @@ bool BodyDecoder::Finish()
     if (coding_ == Coding::Identity || !sawInput_)
         return true;
     if (coding_ == Coding::Deflate && !inflater_)
-        return fail(QStringLiteral("the data stops after one byte"));
+        return fail(kDataStopsAfterOneByte);
     if (!streamEnded_)
-        return fail(QStringLiteral("the data stops short"));
+        return fail(kDataStopsShort);
     return true;
 }
 
 bool BodyDecoder::fail(const QString &message)
 {
-    error_ = QStringLiteral("its %1 data is damaged (%2)").arg(codingName(coding_), message);
+    error_ = DamagedDataProblem(codingName(coding_), message);
     return false;
 }
 

@@ -2,6 +2,7 @@
 
 #include "constants.h"
 #include "link_parsing.h"
+#include "messages.h"
 #include "peer_text.h"
 #include "socket.h"
 #include "window_operations.h"
@@ -15,19 +16,16 @@ namespace {
 QString DescribeReplyWithoutInfo(const ReplyReader &reader)
 {
     if (!reader.started())
-        return QStringLiteral("The video site closed the connection without answering.");
+        return kClosedWithoutAnswerMessage;
     const int status = reader.statusCode();
     // 204 says outright that nothing came.
     if (!reader.isHttp() || (status >= 200 && status < 300 && status != 204))
-        return QStringLiteral("The video site's reply held no video info.");
+        return kNoVideoInfoMessage;
 
     // The status and, for a redirect, where it points.
-    QString answer = QString::number(status);
-    if (!reader.reason().isEmpty())
-        answer += u' ' + PeerText(reader.reason());
-    if (status >= 300 && status < 400 && !reader.location().isEmpty())
-        answer += QStringLiteral(" (to %1)").arg(PeerText(reader.location()));
-    return QStringLiteral("The video site answered %1 instead of the video's info.").arg(answer);
+    const bool redirect = status >= 300 && status < 400;
+    return AnsweredInsteadMessage(status, PeerText(reader.reason()),
+                                  redirect ? PeerText(reader.location()) : QString());
 }
 
 } // namespace

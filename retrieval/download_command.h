@@ -16,13 +16,6 @@ namespace corvane {
 class Socket;
 class WindowOperations;
 
-inline constexpr QLatin1StringView kWaitingCaption{"Getting the download link.. Please wait.."};
-inline constexpr QLatin1StringView kLinkFoundCaption{"Download link:"};
-inline constexpr QLatin1StringView kLinkCaption{"Click Here To Download The Video"};
-inline constexpr QLatin1StringView kInvalidVideoMessage{
-    "Invalid Youtube video, Please check and try again."};
-inline constexpr QLatin1StringView kNoAnswerMessage{"The video site did not answer in time."};
-
 // The Download command and the socket's events. It works on the window's
 // DownloadState, the window's socket and the window itself through its
 // operations; all three outlive it.

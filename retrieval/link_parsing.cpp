@@ -1,6 +1,7 @@
 #include "link_parsing.h"
 
 #include "default_ignorable.h"
+#include "messages.h"
 
 #include <QHostAddress>
 #include <QUrl>

@@ -5,10 +5,6 @@
 
 namespace corvane {
 
-inline constexpr QLatin1StringView kPlaceholderText{"Type in Youtube video link"};
-inline constexpr QLatin1StringView kEmptyLinkMessage{"Please type in a video URL in the field"};
-inline constexpr QLatin1StringView kInvalidLinkMessage{"Please type in a valid youtube video link"};
-
 // Piece n of text cut at every occurrence of delimiter (left to right, no
 // overlap, case-sensitive): piece 0 lies before the first occurrence, piece n
 // between the n-th and the (n+1)-th, the last one after the last occurrence.

@@ -1,5 +1,6 @@
 #include "reply_reader.h"
 
+#include "messages.h"
 #include "peer_text.h"
 
 #include <algorithm>
@@ -28,11 +29,9 @@ bool hasNoBody(int statusCode)
     return (statusCode >= 100 && statusCode < 200) || statusCode == 204 || statusCode == 304;
 }
 
-QString headTooLong(const char *section)
+QString sectionTooLong(QLatin1StringView section)
 {
-    return QStringLiteral("The video site's reply has a %1 longer than %2 KiB.")
-        .arg(QLatin1StringView(section))
-        .arg(ReplyReader::kMaxHeadSize / 1024);
+    return ReplySectionTooLongMessage(section, ReplyReader::kMaxHeadSize / 1024);
 }
 
 } // namespace
@@ -147,11 +146,9 @@ ReplyReader::State ReplyReader::Finish()
             if (decoder_.Finish())
                 state_ = State::Ended;
             else
-                fail(QStringLiteral("The video site's reply could not be read: %1.")
-                         .arg(decoder_.error()));
+                fail(ReplyDecodingFailedMessage(decoder_.error()));
         } else {
-            fail(QStringLiteral(
-                "The video site closed the connection before its reply was complete."));
+            fail(kReplyCutShortMessage);
         }
         break;
     }
@@ -172,7 +169,8 @@ void ReplyReader::execute(const char *data, qsizetype size)
         if (section_ != Section::Body) {
             sectionSize_ += stop - at;
             if (sectionSize_ > kMaxHeadSize) {
-                fail(headTooLong(section_ == Section::Head ? "head" : "trailer"));
+                fail(sectionTooLong(section_ == Section::Head ? QLatin1StringView("head")
+                                                              : QLatin1StringView("trailer")));
                 return;
             }
         }
@@ -196,8 +194,7 @@ void ReplyReader::execute(const char *data, qsizetype size)
                 state_ = State::Ended;
                 return;
             } else {
-                fail(QStringLiteral("The video site's reply could not be read: %1.")
-                         .arg(decoder_.error()));
+                fail(ReplyDecodingFailedMessage(decoder_.error()));
                 return;
             }
         }
@@ -217,13 +214,11 @@ void ReplyReader::failParsing(llhttp_errno_t error)
         return; // a callback has failed and said why
     const QString reason = QString::fromLatin1(llhttp_get_error_reason(&parser_));
     if (section_ == Section::Head)
-        fail(QStringLiteral("The video site's reply is not a valid HTTP response (%1).")
-                 .arg(reason));
+        fail(ReplyNotHttpMessage(reason));
     else if (parser_.flags & F_CHUNKED)
-        fail(
-            QStringLiteral("The video site's reply has damaged chunked framing (%1).").arg(reason));
+        fail(ReplyChunksDamagedMessage(reason));
     else
-        fail(QStringLiteral("The video site's reply could not be read (%1).").arg(reason));
+        fail(ReplyUnreadableMessage(reason));
 }
 
 int ReplyReader::onMessageBegin(llhttp_t *parser)
@@ -336,14 +331,11 @@ int ReplyReader::onBody(llhttp_t *parser, const char *at, size_t length)
 {
     ReplyReader &self = readerOf(parser);
     if (self.decoder_.coding() == BodyDecoder::Coding::Unknown) {
-        self.fail(QStringLiteral("The video site's reply is compressed as \"%1\", which this "
-                                 "program cannot read.")
-                      .arg(PeerText(self.contentEncoding_.trimmed())));
+        self.fail(ReplyCodingUnknownMessage(PeerText(self.contentEncoding_.trimmed())));
         return -1;
     }
     if (!self.decoder_.Feed(QByteArrayView(at, qsizetype(length)))) {
-        self.fail(QStringLiteral("The video site's reply could not be read: %1.")
-                      .arg(self.decoder_.error()));
+        self.fail(ReplyDecodingFailedMessage(self.decoder_.error()));
         return -1;
     }
     return 0;

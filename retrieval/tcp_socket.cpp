@@ -1,5 +1,6 @@
 #include "tcp_socket.h"
 
+#include "messages.h"
 #include "wire_text.h"
 
 #include <QTcpSocket>
@@ -126,7 +127,7 @@ void TcpSocket::onDisconnected()
 void TcpSocket::onConnectTimeout()
 {
     release();
-    emit ErrorEvent(kTimedOutNumber, QStringLiteral("Connection timed out"));
+    emit ErrorEvent(kTimedOutNumber, kConnectTimedOutMessage);
 }
 
 void TcpSocket::release()

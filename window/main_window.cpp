@@ -3,6 +3,7 @@
 #include "download_url.h"
 #include "link_label.h"
 #include "link_parsing.h"
+#include "messages.h"
 
 #include <QCloseEvent>
 #include <QDropEvent>
