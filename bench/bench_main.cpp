@@ -148,7 +148,7 @@ class BenchWindow final : public WindowOperations {
 public:
     QString RequestText() const override { return QString::fromLatin1(kRequestLink); }
     void SetStatusCaption(const QString &) override {}
-    void SetLinkCaption(const QString &) override {}
+    void SetLinkCaption(const QString &, const QString &) override {}
     void SetLinkVisible(bool visible) override
     {
         if (visible && loop)

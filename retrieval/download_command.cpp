@@ -53,11 +53,8 @@ void DownloadCommand::Command1_Click()
     scanner_.Reset();
     reader_.Reset();
     window_.SetLinkVisible(false);
-    state_.Connected = false;
 
     const ParsedLink parsed = ParseVideoLink(window_.RequestText());
-    if (!parsed.RequestLink.isNull())
-        state_.RequestLink = parsed.RequestLink;
     if (!parsed.ok()) {
         window_.ShowErrorBox(parsed.error);
         return;
@@ -73,7 +70,6 @@ void DownloadCommand::Command1_Click()
 
 void DownloadCommand::Winsock_Connect()
 {
-    state_.Connected = true;
     if (pendingRequest_) {
         socket_.SendData(*pendingRequest_);
         pendingRequest_.reset();
@@ -84,7 +80,6 @@ void DownloadCommand::Winsock_Connect()
 
 void DownloadCommand::Winsock_Close()
 {
-    state_.Connected = false;
     pendingRequest_.reset();
     socket_.Close();
     if (awaitingReply_) {
@@ -139,8 +134,7 @@ void DownloadCommand::settleReply()
         window_.SetStatusCaption(kLinkFoundCaption);
         window_.SetLinkVisible(true);
         state_.DownloadLink = scanner_.Link(state_.VideoId);
-        window_.SetLinkCaption(kLinkCaption);
-        state_.Connected = false;
+        window_.SetLinkCaption(kLinkCaption, state_.DownloadLink);
     }
     // The failure marker counts whenever it comes, also after the link,
     // which then goes: an invalid video has nothing to download.
@@ -166,7 +160,6 @@ void DownloadCommand::settleReply()
 void DownloadCommand::failReply(QString message)
 {
     abandonConnection();
-    state_.Connected = false;
     // Nothing more of this reply is read: the next one starts afresh.
     scanner_.Reset();
     reader_.Reset();

@@ -13,8 +13,8 @@ public:
     virtual QString RequestText() const = 0;
     // The status line, Label2.
     virtual void SetStatusCaption(const QString &caption) = 0;
-    // The link label, Label1.
-    virtual void SetLinkCaption(const QString &caption) = 0;
+    // The link label, Label1: its caption, and the link it opens.
+    virtual void SetLinkCaption(const QString &caption, const QString &DownloadLink) = 0;
     virtual void SetLinkVisible(bool visible) = 0;
     // A modal warning box titled "ERROR" with one OK button; returns when the
     // user has closed it.

@@ -6,6 +6,7 @@
 #include "style.h"
 
 #include <QLineEdit>
+#include <QPushButton>
 
 namespace corvane {
 
@@ -21,7 +22,9 @@ void Corvane_Downloader::Form_Initialize()
 
 void Corvane_Downloader::Form_Load()
 {
-    state_.Connected = false;
+    // The window opens with Download focused; the download state starts
+    // empty.
+    Command1->setFocus();
 }
 
 void Corvane_Downloader::Form_Unload()

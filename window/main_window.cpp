@@ -183,7 +183,6 @@ void Corvane_Downloader::createControls()
     // link label while it is shown.
     setTabOrder(Command1, txtRequest);
     setTabOrder(txtRequest, Label1);
-    Command1->setFocus();
 }
 
 void Corvane_Downloader::pressDownload()
@@ -207,11 +206,10 @@ void Corvane_Downloader::SetStatusCaption(const QString &caption)
     describeOutcome();
 }
 
-void Corvane_Downloader::SetLinkCaption(const QString &caption)
+void Corvane_Downloader::SetLinkCaption(const QString &caption, const QString &DownloadLink)
 {
-    // The caption comes once the link is composed.
     Label1->setText(caption);
-    Label1->setTarget(DownloadUrl(state_.DownloadLink));
+    Label1->setTarget(DownloadUrl(DownloadLink));
     describeOutcome();
 }
 

@@ -44,7 +44,7 @@ public:
 
     QString RequestText() const override;
     void SetStatusCaption(const QString &caption) override;
-    void SetLinkCaption(const QString &caption) override;
+    void SetLinkCaption(const QString &caption, const QString &DownloadLink) override;
     void SetLinkVisible(bool visible) override;
     void ShowErrorBox(const QString &message) override;
 
