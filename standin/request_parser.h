@@ -32,7 +32,7 @@ public:
     // Whether the connection may stay open after the request just taken.
     bool keepsAlive();
     // Whether a request has begun and is not whole yet.
-    bool inMessage() const { return inMessage_; }
+    bool inMessage() const { return inMessage_ || inMethod_; }
     int refusal() const { return refusal_; }
     QByteArray refusalText() const { return refusalText_; }
 
@@ -46,6 +46,7 @@ private:
     static int onMessageComplete(llhttp_t *parser);
     static const llhttp_settings_t *settings();
 
+    Result readUnknownMethod(QByteArrayView rest);
     bool countHead(size_t length, int status = 431);
     bool followsLineEnd(const char *at) const;
 
@@ -61,9 +62,14 @@ private:
     // The block llhttp is parsing, and whether the one before ended a line.
     const char *chunk_ = nullptr;
     const char *chunkEnd_ = nullptr;
-    // Where the last field name ended, when in this block.
+    // Where the last field name ended, when in this block, and the line
+    // breaks after it in the blocks before.
     const char *fieldEnd_ = nullptr;
+    qsizetype breaksAfterField_ = 0;
     bool lineEndBefore_ = false;
+    // A method llhttp does not know, read on until its end; its length.
+    bool inMethod_ = false;
+    qsizetype methodLength_ = 0;
 };
 
 } // namespace standin

@@ -46,6 +46,7 @@ inline const AnswerRow kAnswerRows[] = {
     {"HTTP/0.9", Wire, "GET /get_video_info\r\n", "400 | {close}"},
     {"HTTP/1.0 closes", Wire, "GET / HTTP/1.0\r\n\r\n", "404 | {close}"},
     {"an unknown method", Wire, "FOO /{H}\r\n", "501 | {close}"},
+    {"a known method's start, then no token", Rules, "FO\x01 /{H}\r\n", "400 | {close}"},
     {"another method", Wire, "DELETE /{H}\r\n", "405 | Allow: GET, HEAD | {close}"},
     {"CONNECT", Wire, "CONNECT localhost:80{H}\r\n", "405 | Allow: GET, HEAD | {close}"},
     {"OPTIONS *", Rules, "OPTIONS *{H}\r\n", "405 | Allow: GET, HEAD | {close}"},

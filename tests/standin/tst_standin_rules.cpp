@@ -29,12 +29,18 @@ QByteArray describe(const HttpRequest &request)
 
 // The stand-in's answer to bytes, as a connection gives it: parsed, decided,
 // and served with kFile as the download, an info with validators, or 404
-// with X-Request saying what the request was read as.
-ComposedAnswer answerTo(const QByteArray &bytes)
+// with X-Request saying what the request was read as. The bytes come in
+// pieces: the first ends at cut (when not 0), the rest come step at a time.
+ComposedAnswer answerTo(const QByteArray &bytes, qsizetype cut, qsizetype step)
 {
     RequestParser parser;
-    qsizetype taken = 0;
-    const RequestParser::Result result = parser.parse(bytes.constData(), bytes.size(), taken);
+    auto result = RequestParser::Result::Partial;
+    for (qsizetype from = 0, end = cut ? cut : step;
+         result == RequestParser::Result::Partial && from < bytes.size(); from = end, end += step) {
+        qsizetype taken = 0;
+        const QByteArray piece = bytes.sliced(from, std::min(end, bytes.size()) - from);
+        result = parser.parse(piece.data(), piece.size(), taken);
+    }
     RequestDecision decision{RequestDecision::Verdict::Refuse, parser.refusal(), {}, {}, {}};
     if (result == RequestParser::Result::Complete || result == RequestParser::Result::Upgrade)
         decision = decideRequest(parser.takeRequest(), QHostAddress::LocalHost, 80);
@@ -80,12 +86,17 @@ void TestStandinRules::answers()
     QFETCH(QByteArray, answer);
 
     const bool headOnly = request.startsWith("HEAD");
-    const ComposedAnswer composed = answerTo(request);
+    const ComposedAnswer composed = answerTo(request, 0, request.size());
     const QByteArray bytes = composed.bytes;
     QCOMPARE(answerMisses(bytes, answer), QByteArray());
     // No file but in 200 and 206 to GET; the head alone for 304 and HEAD.
     QCOMPARE(composed.sendsFile, composed.status < 300 && !headOnly);
     QCOMPARE(bytes.endsWith("\r\n\r\n"), composed.status == 304 || headOnly || composed.sendsFile);
+    // The same answer however the request is cut: a byte at a time, in two at every byte.
+    QCOMPARE(answerTo(request, 0, 1).bytes, bytes);
+    for (qsizetype cut = 1; cut < request.size(); ++cut)
+        QVERIFY2(answerTo(request, cut, request.size()).bytes == bytes,
+                 qPrintable(QString::number(cut)));
 }
 
 QTEST_GUILESS_MAIN(TestStandinRules)
