@@ -20,7 +20,6 @@ namespace {
 char inBlock[16 * 1024];
 char outBlock[64 * 1024];
 
-constexpr int kLingerMs = 2000;
 constexpr qint64 kMaxDiscarded = 1024 * 1024;
 
 // The Date header's value, made once a second.
@@ -38,10 +37,12 @@ const QByteArray &currentDate()
 
 } // namespace
 
-HttpConnection::HttpConnection(int descriptor, const HttpServer::Handler &handler, QObject *parent)
+HttpConnection::HttpConnection(int descriptor, const HttpServer::Handler &handler,
+                               const ConnectionTimeouts &timeouts, QObject *parent)
     : QObject(parent)
     , descriptor_(descriptor)
     , handler_(handler)
+    , timeouts_(timeouts)
     , readNotifier_(descriptor, QSocketNotifier::Read)
     , writeNotifier_(descriptor, QSocketNotifier::Write)
 {
@@ -58,7 +59,7 @@ HttpConnection::HttpConnection(int descriptor, const HttpServer::Handler &handle
     connect(&writeNotifier_, &QSocketNotifier::activated, this, &HttpConnection::writable);
     timer_.setSingleShot(true);
     connect(&timer_, &QTimer::timeout, this, &HttpConnection::timedOut);
-    timer_.start(HttpServer::kIdleTimeoutMs);
+    timer_.start(timeouts_.idle);
 }
 
 HttpConnection::~HttpConnection()
@@ -199,7 +200,7 @@ void HttpConnection::answer(HttpResponse response, const HttpRequest &request)
         finishAnswer();
     } else if (phase_ == Phase::Writing) {
         readNotifier_.setEnabled(false);
-        timer_.start(HttpServer::kStallTimeoutMs);
+        timer_.start(timeouts_.stall);
     }
 }
 
@@ -256,7 +257,7 @@ void HttpConnection::writable()
         if (phase_ == Phase::Reading)
             continueReading();
     } else if (phase_ == Phase::Writing && out_.size() - outSent_ + fileRemaining_ < left) {
-        timer_.start(HttpServer::kStallTimeoutMs); // the client reads: more time
+        timer_.start(timeouts_.stall); // the client reads: more time
     }
 }
 
@@ -271,7 +272,7 @@ void HttpConnection::finishAnswer()
     }
     phase_ = Phase::Reading;
     readNotifier_.setEnabled(!endOfInput_);
-    timer_.start(HttpServer::kIdleTimeoutMs);
+    timer_.start(timeouts_.idle);
 }
 
 void HttpConnection::timedOut()
@@ -304,7 +305,7 @@ void HttpConnection::closeGracefully()
     phase_ = Phase::Lingering;
     pending_.clear();
     readNotifier_.setEnabled(true);
-    timer_.start(kLingerMs);
+    timer_.start(timeouts_.linger);
 }
 
 void HttpConnection::closeNow()

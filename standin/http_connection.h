@@ -24,7 +24,8 @@ class HttpConnection final : public QObject {
     Q_OBJECT
 
 public:
-    HttpConnection(int descriptor, const HttpServer::Handler &handler, QObject *parent);
+    HttpConnection(int descriptor, const HttpServer::Handler &handler,
+                   const ConnectionTimeouts &timeouts, QObject *parent);
     ~HttpConnection() override;
 
 signals:
@@ -56,6 +57,7 @@ private:
 
     int descriptor_;
     const HttpServer::Handler &handler_;
+    const ConnectionTimeouts timeouts_;
     QHostAddress localAddress_;
     quint16 localPort_ = 0;
     QSocketNotifier readNotifier_;
