@@ -90,6 +90,7 @@ inline const AnswerRow kAnswerRows[] = {
     {"If-Range: a weak tag", Rules, "{GET}Range: bytes=1-2\r\nIf-Range: W/{tag}\r\n\r\n", "200"},
     {"If-Range: another tag", Rules, "{GET}Range: bytes=1-2\r\nIf-Range: \"x\"\r\n\r\n", "200"},
     {"If-Range: an old date", Rules, "{GET}Range: bytes=1-2\r\nIf-Range: {1990}\r\n\r\n", "200"},
+    {"If-Range: empty", Rules, "{GET}Range: bytes=1-2\r\nIf-Range:\r\n\r\n", "200"},
 
     // Preconditions, each alone, then together in their order.
     {"If-None-Match: the tag", Wire, "{GET}If-None-Match: {tag}\r\n\r\n",
@@ -106,6 +107,7 @@ inline const AnswerRow kAnswerRows[] = {
      "412 | Content-Type: text/html; charset=utf-8 | !ETag | !Content-Range"},
     {"If-Match: the weak tag", Rules, "{GET}If-Match: W/{tag}\r\n\r\n", "412"},
     {"If-Match: *", Rules, "{GET}If-Match: *\r\n\r\n", "200"},
+    {"If-Match: empty", Rules, "{GET}If-Match: \r\n\r\n", "412"},
     {"If-Match: another tag, the info", Wire, "GET {info}{H}If-Match: \"nope\"\r\n\r\n", "412"},
     {"If-Unmodified-Since: 1990", Wire,
      "{GET}If-Unmodified-Since: Sunday, 07-Jan-90 00:00:00 GMT\r\n\r\n", "412"},
@@ -118,6 +120,8 @@ inline const AnswerRow kAnswerRows[] = {
      "{GET}If-None-Match: {tag}\r\nIf-Unmodified-Since: {1990}\r\n\r\n", "412"},
     {"If-None-Match misses, If-Modified-Since ignored", Rules,
      "{GET}If-Modified-Since: {date}\r\nIf-None-Match: \"x\"\r\n\r\n", "200"},
+    {"If-None-Match: empty, If-Modified-Since ignored", Rules,
+     "{GET}If-Modified-Since: {date}\r\nIf-None-Match:\r\n\r\n", "200"},
     {"If-None-Match holds before If-Range", Rules,
      "{GET}Range: bytes=1-2\r\nIf-Range: {tag}\r\nIf-None-Match: {tag}\r\n\r\n", "304"},
 };
