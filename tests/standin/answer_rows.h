@@ -10,7 +10,9 @@
 // Wire rows, where the framing matters, to the running stand-in.
 // {H} is " HTTP/1.1", Host: localhost; {GET} "GET {file}{H}"; {file} and
 // {info} are targets; {tag}, {date} ({dateAsc}), {size}, {last}
-// the file's ETag, Last-Modified, size and last byte; {long} 9000 letters.
+// the file's ETag, Last-Modified, size and last byte; {long} 9000 letters;
+// {8KiB} the letters that make "GET /{H}X-Long: {8KiB}" a head of 8 KiB as
+// the parser counts it (the target, names and values, and 4 bytes a field).
 // X-Request: what tst_standin_rules read a request as, for other paths.
 enum RowWhere { Rules, Wire };
 
@@ -40,7 +42,8 @@ inline const AnswerRow kAnswerRows[] = {
     {"Content-Length and chunked", Wire,
      "GET /{H}Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", "400 | {close}"},
     {"a body", Wire, "POST /{H}Content-Length: 3\r\n\r\nabc", "400 | {close}"},
-    {"a head over 8 KiB", Wire, "GET /{H}X-Long: {long}\r\n\r\n", "431 | {close}"},
+    {"a head of 8 KiB", Rules, "GET /{H}X-Long: {8KiB}\r\n\r\n", "404"},
+    {"a head over 8 KiB", Wire, "GET /{H}X-Long: {8KiB}a\r\n\r\n", "431 | {close}"},
     {"a 9000-byte target", Wire, "GET /{long}{H}\r\n", "414 | {close}"},
     {"HTTP/1.2", Wire, "GET / HTTP/1.2\r\nHost: localhost\r\n\r\n", "505 | {close}"},
     {"HTTP/0.9", Wire, "GET /get_video_info\r\n", "400 | {close}"},
@@ -152,6 +155,7 @@ inline QByteArray fillIn(const char *text, const RowValues &v)
         .replace("{size}", QByteArray::number(v.size))
         .replace("{last}", QByteArray::number(v.size - 1))
         .replace("{long}", QByteArray(9000, 'a'))
+        .replace("{8KiB}", QByteArray(8 * 1024 - 28, 'a'))
         .replace("{NUL}", QByteArray(1, '\0'));
 }
 
