@@ -104,15 +104,13 @@ void HttpConnection::feed(const char *data, qsizetype length)
         const RequestParser::Result result = parser_.parse(data, length, taken);
         if (result == RequestParser::Result::Partial)
             return;
-        if (result == RequestParser::Result::Refused) {
-            refuse(parser_.refusal(), parser_.refusalText());
-            return;
-        }
         length -= taken;
         data += taken;
-        answerRequest(result == RequestParser::Result::Upgrade);
-        if (result == RequestParser::Result::Upgrade)
-            return; // answered as usual, then closed
+        Reply reply = replyTo(parser_, result, handler_, localAddress_, localPort_);
+        closeAfterAnswer_ = reply.close;
+        answer(std::move(reply.response), reply.request);
+        if (result != RequestParser::Result::Complete)
+            return; // refused, or answered and then closed
     }
     if (length > 0 && phase_ == Phase::Writing) {
         pending_ = QByteArray(data, length);
@@ -144,34 +142,11 @@ void HttpConnection::endOfInput()
         closeNow();
 }
 
-void HttpConnection::answerRequest(bool upgrade)
-{
-    // llhttp takes what follows an Upgrade request for another protocol: the
-    // request is answered as usual and the connection closed.
-    closeAfterAnswer_ = upgrade || !parser_.keepsAlive();
-    const RequestDecision decision
-        = decideRequest(parser_.takeRequest(), localAddress_, localPort_);
-    switch (decision.verdict) {
-    case RequestDecision::Verdict::Serve:
-        answer(handler_(decision.request), decision.request);
-        break;
-    case RequestDecision::Verdict::Answer:
-        answer(errorPage(decision.status, decision.explanation), decision.request);
-        break;
-    case RequestDecision::Verdict::Refuse:
-        refuse(decision.status, decision.explanation, decision.headers);
-        break;
-    }
-}
-
-void HttpConnection::refuse(int status, const QByteArray &explanation,
-                            QList<std::pair<QByteArray, QByteArray>> headers)
+void HttpConnection::refuse(int status, const QByteArray &explanation)
 {
     closeAfterAnswer_ = true;
     pending_.clear();
-    HttpResponse response = errorPage(status, explanation);
-    response.headers = std::move(headers);
-    answer(std::move(response), HttpRequest());
+    answer(errorPage(status, explanation), HttpRequest());
 }
 
 void HttpConnection::answer(HttpResponse response, const HttpRequest &request)

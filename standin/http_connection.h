@@ -1,7 +1,7 @@
 #pragma once
 
 #include "http_server.h"
-#include "request_parser.h"
+#include "request_reply.h"
 
 #include <QHostAddress>
 #include <QSocketNotifier>
@@ -46,9 +46,7 @@ private:
     void feed(const char *data, qsizetype length);
     void continueReading();
     void endOfInput();
-    void answerRequest(bool upgrade);
-    void refuse(int status, const QByteArray &explanation,
-                QList<std::pair<QByteArray, QByteArray>> headers = {});
+    void refuse(int status, const QByteArray &explanation);
     void answer(HttpResponse response, const HttpRequest &request);
     bool flush();
     void finishAnswer();
