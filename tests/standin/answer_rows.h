@@ -29,7 +29,7 @@ inline const AnswerRow kAnswerRows[] = {
     {"empty values", Rules, "{GET}X-Empty:\r\nReferer: \r\n\r\n", "200 | Content-Length: {size}"},
     {"a folded line", Wire, "GET /{H}X-A: a\r\n b: c\r\n\r\n", "400 | {close}"},
     {"a folded empty line", Rules, "GET /{H}X-A:\r\n \r\n\r\n", "400 | {close}"},
-    {"no Host", Rules, "GET / HTTP/1.1\r\n\r\n", "400 | {close}"},
+    {"no Host, to HEAD", Rules, "HEAD / HTTP/1.1\r\n\r\n", "400 | {close}"},
     {"two Hosts", Rules, "GET /{H}Host: localhost\r\n\r\n", "400 | {close}"},
     {"a Host that is no authority", Rules, "GET / HTTP/1.1\r\nHost: a/b\r\n\r\n", "400 | {close}"},
     {"a name that is no token", Rules, "GET /{H}X(A): b\r\n\r\n", "400 | {close}"},
