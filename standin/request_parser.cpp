@@ -34,6 +34,7 @@ const llhttp_settings_t *RequestParser::settings()
         llhttp_settings_t s;
         llhttp_settings_init(&s);
         s.on_message_begin = &RequestParser::onMessageBegin;
+        s.on_method_complete = &RequestParser::onMethodComplete;
         s.on_url = &RequestParser::onUrl;
         s.on_header_field = &RequestParser::onHeaderField;
         s.on_header_field_complete = &RequestParser::onHeaderFieldComplete;
@@ -80,9 +81,11 @@ RequestParser::Result RequestParser::parse(const char *data, qsizetype length, q
         } else if (refusal_ == 0) {
             refusalText_ = "The request is not understood: "
                            + QByteArray(llhttp_get_error_reason(&parser_)) + '.';
-            // What llhttp took of the method matched a known one's start;
-            // the rest, up to the space, says whether it is a method at all.
+            // What llhttp took of the method matched a known one's start (or
+            // all of one, with no space after it); the rest, up to the space,
+            // says whether it is a method at all.
             inMethod_ = error == HPE_INVALID_METHOD && at;
+            methodRead_ = methodRead_ && !inMethod_;
             if (inMethod_)
                 return readUnknownMethod(QByteArrayView(at, chunkEnd_));
             refusal_ = 400;
@@ -121,7 +124,7 @@ ParsedRequest RequestParser::takeRequest()
     inMessage_ = false;
     parsed_.major = llhttp_get_http_major(&parser_);
     parsed_.minor = llhttp_get_http_minor(&parser_);
-    parsed_.method = llhttp_method_name(llhttp_method_t(llhttp_get_method(&parser_)));
+    parsed_.method = method();
     return std::exchange(parsed_, {});
 }
 
@@ -134,6 +137,7 @@ int RequestParser::onMessageBegin(llhttp_t *parser)
 {
     RequestParser *self = parserOf(parser);
     self->inMessage_ = true;
+    self->methodRead_ = false;
     self->parsed_ = ParsedRequest();
     self->field_.clear();
     self->value_.clear();
@@ -141,6 +145,19 @@ int RequestParser::onMessageBegin(llhttp_t *parser)
     self->headSize_ = 0;
     self->refusal_ = 0;
     return HPE_OK;
+}
+
+int RequestParser::onMethodComplete(llhttp_t *parser)
+{
+    parserOf(parser)->methodRead_ = true;
+    return HPE_OK;
+}
+
+QByteArray RequestParser::method() const
+{
+    if (!methodRead_)
+        return {};
+    return llhttp_method_name(llhttp_method_t(parser_.method));
 }
 
 bool RequestParser::countHead(size_t length, int status)

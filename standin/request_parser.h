@@ -34,10 +34,13 @@ public:
     // Whether a request has begun and is not whole yet.
     bool inMessage() const { return inMessage_ || inMethod_; }
     int refusal() const { return refusal_; }
+    // The request's method, once llhttp has read it; else empty.
+    QByteArray method() const;
     QByteArray refusalText() const { return refusalText_; }
 
 private:
     static int onMessageBegin(llhttp_t *parser);
+    static int onMethodComplete(llhttp_t *parser);
     static int onUrl(llhttp_t *parser, const char *at, size_t length);
     static int onHeaderField(llhttp_t *parser, const char *at, size_t length);
     static int onHeaderFieldComplete(llhttp_t *parser);
@@ -52,6 +55,7 @@ private:
 
     llhttp_t parser_;
     bool inMessage_ = false;
+    bool methodRead_ = false;
     ParsedRequest parsed_;
     QByteArray field_;
     QByteArray value_;

@@ -8,6 +8,7 @@ Reply replyTo(RequestParser &parser, RequestParser::Result result, const Request
     Reply reply;
     if (result == RequestParser::Result::Refused) {
         reply.response = errorPage(parser.refusal(), parser.refusalText());
+        reply.request.method = parser.method(); // a HEAD gets the head alone
         reply.close = true;
         return reply;
     }

@@ -32,7 +32,7 @@ inline const AnswerRow kAnswerRows[] = {
     {"no Host, to HEAD", Rules, "HEAD / HTTP/1.1\r\n\r\n", "400 | {close}"},
     {"two Hosts", Rules, "GET /{H}Host: localhost\r\n\r\n", "400 | {close}"},
     {"a Host that is no authority", Rules, "GET / HTTP/1.1\r\nHost: a/b\r\n\r\n", "400 | {close}"},
-    {"a name that is no token", Rules, "GET /{H}X(A): b\r\n\r\n", "400 | {close}"},
+    {"a name that is no token, to HEAD", Rules, "HEAD /{H}X(A): b\r\n\r\n", "400 | {close}"},
     {"space before the colon", Wire, "GET / HTTP/1.1\r\nHost : localhost\r\n\r\n", "400 | {close}"},
     {"NUL in a value", Wire, "GET /{H}X-Note: a{NUL}b\r\n\r\n", "400 | {close}"},
     {"bare LF line ends", Wire, "GET / HTTP/1.1\nHost: a\n\n", "400 | {close}"},
