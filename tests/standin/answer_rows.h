@@ -11,8 +11,7 @@
 // {H} is " HTTP/1.1", Host: localhost; {GET} "GET {file}{H}"; {file} and
 // {info} are targets; {tag}, {date} ({dateAsc}), {size}, {last}
 // the file's ETag, Last-Modified, size and last byte; {long} 9000 letters;
-// {8KiB} the letters that make "GET /{H}X-Long: {8KiB}" a head of 8 KiB as
-// the parser counts it (the target, names and values, and 4 bytes a field).
+// {8KiB} as many as make "GET /{H}X-Long: {8KiB}" 8 KiB as the parser counts.
 // X-Request: what tst_standin_rules read a request as, for other paths.
 enum RowWhere { Rules, Wire };
 
@@ -102,8 +101,6 @@ inline const AnswerRow kAnswerRows[] = {
     {"If-None-Match: a list", Rules, "{GET}If-None-Match: \"x\", \"a,b\" ,{tag}\r\n\r\n", "304"},
     {"info, If-None-Match: *", Wire, "GET {info}{H}If-None-Match: *\r\n\r\n",
      "304 | !Content-Length"},
-    {"If-Modified-Since: same", Rules, "{GET}If-Modified-Since: {date}\r\n\r\n",
-     "304 | ETag: {tag}"},
     {"If-Modified-Since: asctime", Wire, "{GET}If-Modified-Since: {dateAsc}\r\n\r\n", "304"},
     {"If-Modified-Since: 1990", Rules, "{GET}If-Modified-Since: {1990}\r\n\r\n", "200"},
     {"If-Match: another tag", Wire, "{GET}If-Match: \"nope\"\r\n\r\n",

@@ -4,8 +4,6 @@
 #include "answer_composition.h"
 #include "request_reply.h"
 
-#include <QByteArrayList>
-
 namespace standin {
 
 // A file of 1000 bytes last changed on Sun, 06 Nov 1994 08:49:37.000000005 GMT.

@@ -5,11 +5,7 @@
 
 using namespace standin;
 
-namespace {
-
 const RowValues kValues{"/download/index.php?id=x", "\"2a-3e8-ae1b981bc490a05\"", kModified, 1000};
-
-} // namespace
 
 class TestStandinRules : public QObject {
     Q_OBJECT
