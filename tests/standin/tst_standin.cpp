@@ -113,12 +113,12 @@ void TestStandin::initTestCase()
         list.write("Name" + QByteArray::number(i) + "\t1\tdemo.webm\t" + kTitles[i][0] + '\n');
     list.close();
 
-    // With an address it cannot take, which it goes on without; waiting 1 s
+    // With an address it cannot take, which it goes on without; waiting 2 s
     // for a request and longer for a client to close than a RawClient waits.
     endWithThisProcess(standin_);
     standin_.start(QStringLiteral(CORVANE_STANDIN_PATH),
                    {"--media", media_.path(), "--listen", "192.0.2.1:0", "--listen", "127.0.0.1:80",
-                    "--listen", "[::1]:8080", "--timeouts", "1000,30000,10000"});
+                    "--listen", "[::1]:8080", "--timeouts", "2000,30000,10000"});
     QByteArray output;
     QVERIFY(QTest::qWaitFor(
         [&] { return (output += standin_.readAllStandardOutput()).endsWith("\n"); }, 5000));
