@@ -121,9 +121,9 @@ ComposedAnswer composeAnswer(HttpResponse response, const FileFacts *file,
         const QByteArray range = request.headers.value("range");
         const QByteArray ifRange = request.headers.value("if-range");
         // Only GET has ranges; an If-Range that no longer matches asks for
-        // the whole file.
+        // the whole file, and an empty one matches nothing.
         if (request.method == "GET" && !range.isNull()
-            && (ifRange.isNull() || ifRangeHolds(ifRange, current))) {
+            && (!request.headers.contains("if-range") || ifRangeHolds(ifRange, current))) {
             const ByteRange wanted = parseRange(range, file->size);
             if (wanted.kind == ByteRange::Part) {
                 response.status = 206;

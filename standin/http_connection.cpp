@@ -20,7 +20,6 @@ namespace {
 char inBlock[16 * 1024];
 char outBlock[64 * 1024];
 
-constexpr int kLingerMs = 2000;
 constexpr qint64 kMaxDiscarded = 1024 * 1024;
 
 // The Date header's value, made once a second.
@@ -38,10 +37,12 @@ const QByteArray &currentDate()
 
 } // namespace
 
-HttpConnection::HttpConnection(int descriptor, const HttpServer::Handler &handler, QObject *parent)
+HttpConnection::HttpConnection(int descriptor, const HttpServer::Handler &handler,
+                               const ConnectionTimeouts &timeouts, QObject *parent)
     : QObject(parent)
     , descriptor_(descriptor)
     , handler_(handler)
+    , timeouts_(timeouts)
     , readNotifier_(descriptor, QSocketNotifier::Read)
     , writeNotifier_(descriptor, QSocketNotifier::Write)
 {
@@ -58,7 +59,7 @@ HttpConnection::HttpConnection(int descriptor, const HttpServer::Handler &handle
     connect(&writeNotifier_, &QSocketNotifier::activated, this, &HttpConnection::writable);
     timer_.setSingleShot(true);
     connect(&timer_, &QTimer::timeout, this, &HttpConnection::timedOut);
-    timer_.start(HttpServer::kIdleTimeoutMs);
+    timer_.start(timeouts_.idle);
 }
 
 HttpConnection::~HttpConnection()
@@ -103,15 +104,13 @@ void HttpConnection::feed(const char *data, qsizetype length)
         const RequestParser::Result result = parser_.parse(data, length, taken);
         if (result == RequestParser::Result::Partial)
             return;
-        if (result == RequestParser::Result::Refused) {
-            refuse(parser_.refusal(), parser_.refusalText());
-            return;
-        }
         length -= taken;
         data += taken;
-        answerRequest(result == RequestParser::Result::Upgrade);
-        if (result == RequestParser::Result::Upgrade)
-            return; // answered as usual, then closed
+        Reply reply = replyTo(parser_, result, handler_, localAddress_, localPort_);
+        closeAfterAnswer_ = reply.close;
+        answer(std::move(reply.response), reply.request);
+        if (result != RequestParser::Result::Complete)
+            return; // refused, or answered and then closed
     }
     if (length > 0 && phase_ == Phase::Writing) {
         pending_ = QByteArray(data, length);
@@ -143,34 +142,11 @@ void HttpConnection::endOfInput()
         closeNow();
 }
 
-void HttpConnection::answerRequest(bool upgrade)
-{
-    // llhttp takes what follows an Upgrade request for another protocol: the
-    // request is answered as usual and the connection closed.
-    closeAfterAnswer_ = upgrade || !parser_.keepsAlive();
-    const RequestDecision decision
-        = decideRequest(parser_.takeRequest(), localAddress_, localPort_);
-    switch (decision.verdict) {
-    case RequestDecision::Verdict::Serve:
-        answer(handler_(decision.request), decision.request);
-        break;
-    case RequestDecision::Verdict::Answer:
-        answer(errorPage(decision.status, decision.explanation), decision.request);
-        break;
-    case RequestDecision::Verdict::Refuse:
-        refuse(decision.status, decision.explanation, decision.headers);
-        break;
-    }
-}
-
-void HttpConnection::refuse(int status, const QByteArray &explanation,
-                            QList<std::pair<QByteArray, QByteArray>> headers)
+void HttpConnection::refuse(int status, const QByteArray &explanation)
 {
     closeAfterAnswer_ = true;
     pending_.clear();
-    HttpResponse response = errorPage(status, explanation);
-    response.headers = std::move(headers);
-    answer(std::move(response), HttpRequest());
+    answer(errorPage(status, explanation), HttpRequest());
 }
 
 void HttpConnection::answer(HttpResponse response, const HttpRequest &request)
@@ -199,7 +175,7 @@ void HttpConnection::answer(HttpResponse response, const HttpRequest &request)
         finishAnswer();
     } else if (phase_ == Phase::Writing) {
         readNotifier_.setEnabled(false);
-        timer_.start(HttpServer::kStallTimeoutMs);
+        timer_.start(timeouts_.stall);
     }
 }
 
@@ -256,7 +232,7 @@ void HttpConnection::writable()
         if (phase_ == Phase::Reading)
             continueReading();
     } else if (phase_ == Phase::Writing && out_.size() - outSent_ + fileRemaining_ < left) {
-        timer_.start(HttpServer::kStallTimeoutMs); // the client reads: more time
+        timer_.start(timeouts_.stall); // the client reads: more time
     }
 }
 
@@ -271,7 +247,7 @@ void HttpConnection::finishAnswer()
     }
     phase_ = Phase::Reading;
     readNotifier_.setEnabled(!endOfInput_);
-    timer_.start(HttpServer::kIdleTimeoutMs);
+    timer_.start(timeouts_.idle);
 }
 
 void HttpConnection::timedOut()
@@ -304,7 +280,7 @@ void HttpConnection::closeGracefully()
     phase_ = Phase::Lingering;
     pending_.clear();
     readNotifier_.setEnabled(true);
-    timer_.start(kLingerMs);
+    timer_.start(timeouts_.linger);
 }
 
 void HttpConnection::closeNow()

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "http_server.h"
-#include "request_parser.h"
+#include "request_reply.h"
 
 #include <QHostAddress>
 #include <QSocketNotifier>
@@ -24,7 +24,8 @@ class HttpConnection final : public QObject {
     Q_OBJECT
 
 public:
-    HttpConnection(int descriptor, const HttpServer::Handler &handler, QObject *parent);
+    HttpConnection(int descriptor, const HttpServer::Handler &handler,
+                   const ConnectionTimeouts &timeouts, QObject *parent);
     ~HttpConnection() override;
 
 signals:
@@ -45,9 +46,7 @@ private:
     void feed(const char *data, qsizetype length);
     void continueReading();
     void endOfInput();
-    void answerRequest(bool upgrade);
-    void refuse(int status, const QByteArray &explanation,
-                QList<std::pair<QByteArray, QByteArray>> headers = {});
+    void refuse(int status, const QByteArray &explanation);
     void answer(HttpResponse response, const HttpRequest &request);
     bool flush();
     void finishAnswer();
@@ -56,6 +55,7 @@ private:
 
     int descriptor_;
     const HttpServer::Handler &handler_;
+    const ConnectionTimeouts timeouts_;
     QHostAddress localAddress_;
     quint16 localPort_ = 0;
     QSocketNotifier readNotifier_;

@@ -26,9 +26,10 @@ constexpr int kAcceptBackoffMs = 200;
 
 } // namespace
 
-HttpServer::HttpServer(Handler handler, QObject *parent)
+HttpServer::HttpServer(Handler handler, ConnectionTimeouts timeouts, QObject *parent)
     : QObject(parent)
     , handler_(std::move(handler))
+    , timeouts_(timeouts)
 {
     backoff_.setSingleShot(true);
     connect(&backoff_, &QTimer::timeout, this, &HttpServer::resumeAccepting);
@@ -106,7 +107,7 @@ void HttpServer::adopt(int descriptor)
     const int one = 1;
     ::setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     ::setsockopt(descriptor, SOL_SOCKET, SO_SNDBUF, &kSendBufferSize, sizeof kSendBufferSize);
-    auto *connection = new HttpConnection(descriptor, handler_, this);
+    auto *connection = new HttpConnection(descriptor, handler_, timeouts_, this);
     connect(connection, &HttpConnection::closed, this, [this, connection] {
         connection->deleteLater();
         resumeAccepting();

@@ -13,6 +13,16 @@ class QTcpServer;
 
 namespace standin {
 
+// How long a connection waits, in milliseconds: for its next request (408
+// for one begun and not whole by then, else a close), for its client to read
+// some of an answer, and for its client to close after an answer that said
+// close.
+struct ConnectionTimeouts {
+    int idle = 5000;
+    int stall = 30000;
+    int linger = 2000;
+};
+
 // A small HTTP/1.1 server for GET and HEAD, on llhttp: keep-alive and
 // pipelining, single byte ranges with If-Range, never a compressed body.
 // A request it cannot take (anything llhttp rejects, a head over 8 KiB, a
@@ -20,7 +30,7 @@ namespace standin {
 // path) gets a 4xx answer and the connection is closed; a client that stalls gets 408. Each
 // connection reads its next request only once the last answer is sent, keeps
 // its unsent output well under 1 MiB, and is dropped when its client reads
-// nothing for 30 s. When the process runs out of descriptors it stops
+// nothing for a while (timeouts). When the process runs out of descriptors it stops
 // accepting until a connection closes, or for a short while.
 class HttpServer final : public QObject {
     Q_OBJECT
@@ -28,10 +38,8 @@ class HttpServer final : public QObject {
 public:
     using Handler = std::function<HttpResponse(const HttpRequest &)>;
 
-    static constexpr int kIdleTimeoutMs = 5000;
-    static constexpr int kStallTimeoutMs = 30000;
-
-    explicit HttpServer(Handler handler, QObject *parent = nullptr);
+    explicit HttpServer(Handler handler, ConnectionTimeouts timeouts = {},
+                        QObject *parent = nullptr);
     ~HttpServer() override;
 
     // Listens on one more address; false, with errorString(), when it cannot.
@@ -56,6 +64,7 @@ private:
     void resumeAccepting();
 
     Handler handler_;
+    ConnectionTimeouts timeouts_;
     QList<Listener> listeners_;
     QString error_;
     QTimer backoff_;

@@ -66,6 +66,18 @@ bool parseListen(const QString &text, QHostAddress &address, quint16 &port)
     return ok && number <= 65535 && address.setAddress(host);
 }
 
+// "5000,30000,2000": milliseconds, each above 0.
+bool parseTimeouts(const QString &text, standin::ConnectionTimeouts &timeouts)
+{
+    const QStringList parts = text.split(u',');
+    if (parts.size() != 3)
+        return false;
+    bool ok[3] = {};
+    timeouts = {parts[0].toInt(&ok[0]), parts[1].toInt(&ok[1]), parts[2].toInt(&ok[2])};
+    return ok[0] && ok[1] && ok[2] && timeouts.idle > 0 && timeouts.stall > 0
+           && timeouts.linger > 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -86,7 +98,19 @@ int main(int argc, char *argv[])
     parser.addOption({QStringLiteral("media"),
                       QStringLiteral("The catalog folder (catalog.tsv and the video files)."),
                       QStringLiteral("DIR"), defaultCatalog()});
+    parser.addOption({QStringLiteral("timeouts"),
+                      QStringLiteral("How long a connection waits for a request, for its client "
+                                     "to read, and for it to close after the last answer, in "
+                                     "milliseconds. Default: 5000,30000,2000."),
+                      QStringLiteral("IDLE,STALL,LINGER")});
     parser.process(app);
+    standin::ConnectionTimeouts timeouts;
+    if (parser.isSet(QStringLiteral("timeouts"))
+        && !parseTimeouts(parser.value(QStringLiteral("timeouts")), timeouts)) {
+        std::fprintf(stderr, "corvane-standin: not IDLE,STALL,LINGER: %s\n",
+                     qPrintable(parser.value(QStringLiteral("timeouts"))));
+        return 2;
+    }
 
     const standin::Catalog catalog = standin::Catalog::load(parser.value(QStringLiteral("media")));
     if (catalog.videos().isEmpty()) {
@@ -95,7 +119,8 @@ int main(int argc, char *argv[])
     }
     const standin::StandinService service(catalog);
     standin::HttpServer server(
-        [&service](const standin::HttpRequest &request) { return service.handle(request); });
+        [&service](const standin::HttpRequest &request) { return service.handle(request); },
+        timeouts);
 
     QStringList listen = parser.values(QStringLiteral("listen"));
     if (listen.isEmpty())

@@ -87,7 +87,8 @@ Precondition evaluatePreconditions(const HttpRequest &request, const Validators 
 {
     const QByteArray ifMatch = request.headers.value("if-match");
     const QByteArray ifNoneMatch = request.headers.value("if-none-match");
-    if (!ifMatch.isEmpty()) {
+    // A field sent empty is an empty list: it holds no tag.
+    if (request.headers.contains("if-match")) {
         if (!tagListHolds(ifMatch, current.etag, true))
             return Precondition::Failed;
     } else {
@@ -95,7 +96,7 @@ Precondition evaluatePreconditions(const HttpRequest &request, const Validators 
         if (since.isValid() && current.lastModified > since)
             return Precondition::Failed;
     }
-    if (!ifNoneMatch.isEmpty())
+    if (request.headers.contains("if-none-match"))
         return tagListHolds(ifNoneMatch, current.etag, false) ? Precondition::NotModified
                                                               : Precondition::Proceed;
     const QDateTime since = parseHttpDate(request.headers.value("if-modified-since"));

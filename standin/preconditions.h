@@ -24,8 +24,9 @@ enum class Precondition {
 
 // The conditional fields of a GET or HEAD request, in the order RFC 9110
 // (section 13.2.2) gives: If-Match, else If-Unmodified-Since; then
-// If-None-Match, else If-Modified-Since. A field that cannot be read is
-// ignored, but an If-Match that names no current tag fails.
+// If-None-Match, else If-Modified-Since. A date that cannot be read is
+// ignored, but an If-Match that names no current tag fails, also when it is
+// empty, and an empty If-None-Match still puts If-Modified-Since aside.
 Precondition evaluatePreconditions(const HttpRequest &request, const Validators &current);
 
 // Whether an If-Range value names the current representation: its strong

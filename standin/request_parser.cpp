@@ -20,21 +20,10 @@ bool endsLine(QByteArrayView text, bool before)
     return before;
 }
 
-// Whether a method llhttp does not know is one all the same: token
-// characters from where llhttp stopped to the space after them (or the
-// block's end); what llhttp took before them matched a known method.
-bool isUnknownMethod(QByteArrayView rest)
+bool isTokenCharacter(char c)
 {
-    for (const char c : rest) {
-        if (c == ' ')
-            return true;
-        const bool token = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')
-                           || (c >= '0' && c <= '9')
-                           || QByteArrayView("!#$%&'*+-.^_`|~").contains(c);
-        if (!token)
-            return false;
-    }
-    return true;
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+           || QByteArrayView("!#$%&'*+-.^_`|~").contains(c);
 }
 
 } // namespace
@@ -45,6 +34,7 @@ const llhttp_settings_t *RequestParser::settings()
         llhttp_settings_t s;
         llhttp_settings_init(&s);
         s.on_message_begin = &RequestParser::onMessageBegin;
+        s.on_method_complete = &RequestParser::onMethodComplete;
         s.on_url = &RequestParser::onUrl;
         s.on_header_field = &RequestParser::onHeaderField;
         s.on_header_field_complete = &RequestParser::onHeaderFieldComplete;
@@ -65,6 +55,11 @@ RequestParser::RequestParser()
 
 RequestParser::Result RequestParser::parse(const char *data, qsizetype length, qsizetype &taken)
 {
+    taken = length;
+    if (refusal_ != 0)
+        return Result::Refused;
+    if (inMethod_)
+        return readUnknownMethod(QByteArrayView(data, length));
     chunk_ = data;
     chunkEnd_ = data + length;
     fieldEnd_ = nullptr;
@@ -72,7 +67,7 @@ RequestParser::Result RequestParser::parse(const char *data, qsizetype length, q
     if (error == HPE_OK) {
         // All taken; the request goes on in the next block.
         lineEndBefore_ = endsLine(QByteArrayView(data, length), lineEndBefore_);
-        taken = length;
+        breaksAfterField_ += QByteArrayView(fieldEnd_ ? fieldEnd_ : data, chunkEnd_).count('\n');
         return Result::Partial;
     }
     if (error != HPE_PAUSED && error != HPE_PAUSED_UPGRADE) {
@@ -83,14 +78,17 @@ RequestParser::Result RequestParser::parse(const char *data, qsizetype length, q
             // HTTP/D.D, but not a version llhttp reads.
             refusal_ = 505;
             refusalText_ = "Only HTTP/1.0 and HTTP/1.1 are served.";
-        } else if (refusal_ == 0 && error == HPE_INVALID_METHOD && at
-                   && isUnknownMethod(QByteArrayView(at, chunkEnd_))) {
-            refusal_ = 501;
-            refusalText_ = "The request's method is not known here.";
         } else if (refusal_ == 0) {
-            refusal_ = 400;
             refusalText_ = "The request is not understood: "
                            + QByteArray(llhttp_get_error_reason(&parser_)) + '.';
+            // What llhttp took of the method matched a known one's start (or
+            // all of one, with no space after it); the rest, up to the space,
+            // says whether it is a method at all.
+            inMethod_ = error == HPE_INVALID_METHOD && at;
+            methodRead_ = methodRead_ && !inMethod_;
+            if (inMethod_)
+                return readUnknownMethod(QByteArrayView(at, chunkEnd_));
+            refusal_ = 400;
         }
         return Result::Refused;
     }
@@ -101,12 +99,32 @@ RequestParser::Result RequestParser::parse(const char *data, qsizetype length, q
     return Result::Complete;
 }
 
+// Token characters up to a space make a method unknown here (501); any
+// other character, or a method longer than a head may be, makes the
+// request not understood (400). Until then the method goes on.
+RequestParser::Result RequestParser::readUnknownMethod(QByteArrayView rest)
+{
+    for (const char c : rest) {
+        if (c == ' ') {
+            refusal_ = 501;
+            refusalText_ = "The request's method is not known here.";
+        } else if (!isTokenCharacter(c) || ++methodLength_ > kMaxHeadSize) {
+            refusal_ = 400;
+        } else {
+            continue;
+        }
+        inMethod_ = false;
+        return Result::Refused;
+    }
+    return Result::Partial;
+}
+
 ParsedRequest RequestParser::takeRequest()
 {
     inMessage_ = false;
     parsed_.major = llhttp_get_http_major(&parser_);
     parsed_.minor = llhttp_get_http_minor(&parser_);
-    parsed_.method = llhttp_method_name(llhttp_method_t(llhttp_get_method(&parser_)));
+    parsed_.method = method();
     return std::exchange(parsed_, {});
 }
 
@@ -119,6 +137,7 @@ int RequestParser::onMessageBegin(llhttp_t *parser)
 {
     RequestParser *self = parserOf(parser);
     self->inMessage_ = true;
+    self->methodRead_ = false;
     self->parsed_ = ParsedRequest();
     self->field_.clear();
     self->value_.clear();
@@ -126,6 +145,19 @@ int RequestParser::onMessageBegin(llhttp_t *parser)
     self->headSize_ = 0;
     self->refusal_ = 0;
     return HPE_OK;
+}
+
+int RequestParser::onMethodComplete(llhttp_t *parser)
+{
+    parserOf(parser)->methodRead_ = true;
+    return HPE_OK;
+}
+
+QByteArray RequestParser::method() const
+{
+    if (!methodRead_)
+        return {};
+    return llhttp_method_name(llhttp_method_t(parser_.method));
 }
 
 bool RequestParser::countHead(size_t length, int status)
@@ -168,6 +200,7 @@ int RequestParser::onHeaderField(llhttp_t *parser, const char *at, size_t length
         return HPE_USER;
     self->field_.append(at, qsizetype(length));
     self->fieldEnd_ = at + length;
+    self->breaksAfterField_ = 0;
     return HPE_OK;
 }
 
@@ -184,9 +217,11 @@ int RequestParser::onHeaderValue(llhttp_t *parser, const char *at, size_t length
     RequestParser *self = parserOf(parser);
     // llhttp reports an empty value as no bytes at the start of the line
     // after it: nothing to take. It leaves out lines of blanks in between,
-    // an empty value's folding, which is put back.
+    // an empty value's folding, which is put back. The field's name may have
+    // ended in an earlier block.
     if (length == 0) {
-        if (self->fieldEnd_ && QByteArrayView(self->fieldEnd_, at).count('\n') > 1)
+        const char *from = self->fieldEnd_ ? self->fieldEnd_ : self->chunk_;
+        if (self->breaksAfterField_ + QByteArrayView(from, at).count('\n') > 1)
             self->value_.append("\r\n");
         return HPE_OK;
     }

@@ -32,12 +32,15 @@ public:
     // Whether the connection may stay open after the request just taken.
     bool keepsAlive();
     // Whether a request has begun and is not whole yet.
-    bool inMessage() const { return inMessage_; }
+    bool inMessage() const { return inMessage_ || inMethod_; }
     int refusal() const { return refusal_; }
+    // The request's method, once llhttp has read it; else empty.
+    QByteArray method() const;
     QByteArray refusalText() const { return refusalText_; }
 
 private:
     static int onMessageBegin(llhttp_t *parser);
+    static int onMethodComplete(llhttp_t *parser);
     static int onUrl(llhttp_t *parser, const char *at, size_t length);
     static int onHeaderField(llhttp_t *parser, const char *at, size_t length);
     static int onHeaderFieldComplete(llhttp_t *parser);
@@ -46,11 +49,13 @@ private:
     static int onMessageComplete(llhttp_t *parser);
     static const llhttp_settings_t *settings();
 
+    Result readUnknownMethod(QByteArrayView rest);
     bool countHead(size_t length, int status = 431);
     bool followsLineEnd(const char *at) const;
 
     llhttp_t parser_;
     bool inMessage_ = false;
+    bool methodRead_ = false;
     ParsedRequest parsed_;
     QByteArray field_;
     QByteArray value_;
@@ -61,9 +66,14 @@ private:
     // The block llhttp is parsing, and whether the one before ended a line.
     const char *chunk_ = nullptr;
     const char *chunkEnd_ = nullptr;
-    // Where the last field name ended, when in this block.
+    // Where the last field name ended, when in this block, and the line
+    // breaks after it in the blocks before.
     const char *fieldEnd_ = nullptr;
+    qsizetype breaksAfterField_ = 0;
     bool lineEndBefore_ = false;
+    // A method llhttp does not know, read on until its end; its length.
+    bool inMethod_ = false;
+    qsizetype methodLength_ = 0;
 };
 
 } // namespace standin

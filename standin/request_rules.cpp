@@ -99,7 +99,9 @@ bool takeFields(ParsedRequest &parsed, HttpRequest &request, QByteArray &explana
 
 } // namespace
 
-RequestDecision decideRequest(ParsedRequest parsed, const QHostAddress &local, quint16 port)
+namespace {
+
+RequestDecision decide(ParsedRequest parsed, const QHostAddress &local, quint16 port)
 {
     if (parsed.major > 1)
         return refusal(505, "Only HTTP/1.0 and HTTP/1.1 are served.");
@@ -153,6 +155,18 @@ RequestDecision decideRequest(ParsedRequest parsed, const QHostAddress &local, q
                                  equals < 0 ? QByteArray() : formDecode(pair.mid(equals + 1)));
         }
     }
+    return decision;
+}
+
+} // namespace
+
+RequestDecision decideRequest(ParsedRequest parsed, const QHostAddress &local, quint16 port)
+{
+    const QByteArray method = parsed.method;
+    RequestDecision decision = decide(std::move(parsed), local, port);
+    // A refusal's page, too, goes to HEAD as a head alone.
+    if (decision.verdict == RequestDecision::Verdict::Refuse)
+        decision.request.method = method;
     return decision;
 }
 

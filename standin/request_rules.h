@@ -29,7 +29,8 @@ struct RequestDecision {
     int status = 0;
     QByteArray explanation;
     QList<std::pair<QByteArray, QByteArray>> headers; // of the error page
-    // Read as far as the checks went: method, target, path, query, headers.
+    // Read as far as the checks went: method, target, path, query, headers;
+    // of a refused request, the method alone.
     HttpRequest request;
 };
 

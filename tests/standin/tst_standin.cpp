@@ -1,7 +1,6 @@
 #include "answer_rows.h"
 #include "child_process.h"
 
-#include <QLocale>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -106,22 +105,24 @@ void TestStandin::initTestCase()
     QFile large(media_.filePath(QStringLiteral("large.webm")));
     const QString demo = media_.filePath(QStringLiteral("demo.webm"));
     QVERIFY(QFile::copy(CORVANE_STANDIN_CATALOG "/corvane-demo.webm", demo));
+    QVERIFY(QFile::copy(demo, media_.filePath(QStringLiteral("demo.WEBM"))));
     QVERIFY(list.open(QIODevice::WriteOnly));
     QVERIFY(large.open(QIODevice::WriteOnly) && large.resize(1024));
-    list.write("Demo1Clip01\t3\tdemo.webm\tCorvane demo clip\nLarge\t1\tlarge.webm\tL\n");
+    list.write("Demo1Clip01\t3\tdemo.WEBM\tCorvane demo clip\nLarge\t1\tlarge.webm\tL\n");
     for (int i = 0; i < int(std::size(kTitles)); ++i)
         list.write("Name" + QByteArray::number(i) + "\t1\tdemo.webm\t" + kTitles[i][0] + '\n');
     list.close();
 
-    // With an address it cannot take, which it goes on without.
+    // With an address it cannot take, which it goes on without; waiting 2 s
+    // for a request and longer for a client to close than a RawClient waits.
     endWithThisProcess(standin_);
-    standin_.start(
-        QStringLiteral(CORVANE_STANDIN_PATH),
-        {"--media", media_.path(), "--listen", "192.0.2.1:0", "--listen", "127.0.0.1:80"});
+    standin_.start(QStringLiteral(CORVANE_STANDIN_PATH),
+                   {"--media", media_.path(), "--listen", "192.0.2.1:0", "--listen", "127.0.0.1:80",
+                    "--listen", "[::1]:8080", "--timeouts", "2000,30000,10000"});
     QByteArray output;
     QVERIFY(QTest::qWaitFor(
-        [&] { return (output += standin_.readAllStandardOutput()).contains("listening on "); },
-        5000));
+        [&] { return (output += standin_.readAllStandardOutput()).endsWith("\n"); }, 5000));
+    QVERIFY2(output.endsWith("listening on 127.0.0.1:80, [::1]:8080\n"), output);
 }
 
 void TestStandin::requests_data()
@@ -135,7 +136,7 @@ void TestStandin::requests_data()
                         const QByteArray &body = {}, bool shut = false) {
         QTest::newRow(name.constData()) << bytes << answer << body << shut;
     };
-    QFile demo(media_.filePath(QStringLiteral("demo.webm")));
+    QFile demo(media_.filePath(QStringLiteral("demo.WEBM")));
     QVERIFY(demo.open(QIODevice::ReadOnly));
     const QByteArray video = demo.readAll();
     const QByteArray file = kDownload + "Demo1Clip01&id=" + token("Demo1Clip01");
@@ -146,7 +147,8 @@ void TestStandin::requests_data()
 
     // The download, a range of it while half-closing, file names made of titles.
     row("another video's token", request(kDownload + "Large&id=" + token("Demo1Clip01")), "403");
-    row("unknown video", request(kDownload + "Nope&id=x"), "404");
+    row("unknown video (an id in another case)",
+        request(kDownload + "demo1clip01&id=" + token("Demo1Clip01")), "404");
     row("half-closed after a range of the download",
         request(file, "Range: bytes=10-19\r\nAccept-Encoding: gzip, br\r\n"),
         "206 | Content-Type: video/webm | Content-Range: bytes 10-19/"
@@ -164,9 +166,11 @@ void TestStandin::requests_data()
             row(answer.name, fillIn(answer.request, values), fillIn(answer.answer, values));
     }
     row("half-closed mid-request", request("/").chopped(2), {}, {}, true);
+    row("stalled mid-request", request("/").chopped(2), "408 | Connection: close");
 }
 
-// The row's bytes, then a request that says close and one left unanswered; or a half-close.
+// The row's bytes, then a request that says close and one left unanswered; or a half-close;
+// or nothing, for a row answered 408.
 void TestStandin::requests()
 {
     QFETCH(QByteArray, bytes);
@@ -175,7 +179,8 @@ void TestStandin::requests()
     QFETCH(bool, shut);
 
     RawClient client(80);
-    const QByteArray after = request("/", "Connection: close\r\n").repeated(shut ? 0 : 2);
+    const QByteArray after
+        = request("/", "Connection: close\r\n").repeated(shut || answer.startsWith("408") ? 0 : 2);
     QCOMPARE(client.send(bytes + after), bytes.size() + after.size());
     QVERIFY(!shut || ::shutdown(client.fd, SHUT_WR) == 0);
     const QByteArrayList got = client.readAll();
