@@ -11,7 +11,9 @@
 // {H} is " HTTP/1.1", Host: localhost; {GET} "GET {file}{H}"; {file} and
 // {info} are targets; {tag}, {date} ({dateAsc}), {size}, {last}
 // the file's ETag, Last-Modified, size and last byte; {long} 9000 letters;
-// {8KiB} as many as make "GET /{H}X-Long: {8KiB}" 8 KiB as the parser counts.
+// {8KiB} as many as make "GET /{H}X-Long: {8KiB}" 8 KiB as the parser counts;
+// {1990} a date long before the file's; {NUL} a NUL byte; {close} the line
+// "Connection: close".
 // X-Request: what tst_standin_rules read a request as, for other paths.
 enum RowWhere { Rules, Wire };
 
