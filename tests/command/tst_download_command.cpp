@@ -160,14 +160,12 @@ void TestDownloadCommand::everyStateMeetsEveryEvent_data()
     const QString both = "data status=fail" + token.sliced(4);
     // Whatever it abandoned, only the newer command sends, once.
     const QString newer = "click http://other.example/watch?v=xyz;connect";
-    const QStringList none;
     const QStringList reset{"close", "box Connection reset by peer"};
     const QStringList invalid{"close", "box " + kInvalidVideo};
     const QStringList restart{"close", "hide", kWaiting, "connect other.example 80",
                               "send " + expectedInfoRequest("xyz", "other.example")};
-    row("connecting, error", connecting, "error", reset, false, "");
+    row("connecting, silence, then an error", connecting, "wait;error", reset, false, "");
     row("connecting, newer command", connecting, newer, restart, true, "");
-    row("connecting, silence is the socket's", connecting, "wait", none, false, "");
     row("connected, token and failure", connected, both, kOffered + invalid, false, second);
     row("connected, a reply that trickles in for longer than the time-out", connected,
         "data HTTP/1.1 200 OK\r\n;dawdle;data X: 1\r\n;dawdle;data \r\n;dawdle;data &token=T2;"
@@ -183,7 +181,6 @@ void TestDownloadCommand::everyStateMeetsEveryEvent_data()
     row("connected, unload", connected, "unload;wait", {"close"}, true, "");
     row("answered, failure keeps the link", answered, both, invalid, false, first);
     row("answered, peer close keeps the link", answered, "peer close", {"close"}, false, first);
-    row("answered, silence", answered, "wait", none, false, first);
     const QByteArray gzipInChunks = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"
                                     "Content-Encoding: gzip\r\n\r\n"
                                     + chunked(gzipped("&token=T1&title=One&"), 7);
@@ -201,7 +198,7 @@ void TestDownloadCommand::everyStateMeetsEveryEvent_data()
                               httpReply("Content-Encoding: gzip\r\n", damagedGzip))},
         newer + ";data " + QString::fromLatin1(httpReply("", "&token=T3&title=Three&")),
         restart + kOffered, false, expectedDownloadLink("xyz", "T3", "Three"));
-    row("answered, rejected link", answered, "click http://h/watch?V=abc",
+    row("answered, silence, then a rejected link", answered, "wait;click http://h/watch?V=abc",
         {"close", "hide", "box " + kInvalidLink}, false, first);
 }
 
