@@ -99,14 +99,11 @@ void TestDownloadCommand::links_data()
         QTest::newRow(name) << text << outcome;
     };
     row("empty", "", empty);
-    row("placeholder", "Type in Youtube video link", empty);
     row("placeholder, other case", "type in Youtube video link", invalid);
     row("no scheme, no slash: the host is all", "h?v=abc", {"abc", "h?v=abc"});
-    row("https, port kept in the host", "https://h:8080/w?v=abc", {"abc", "h:8080"});
-    row("id cut at the second v=", "http://h/w?v=abc&nv=1", {"abc&n", "h"});
+    row("v= in the scheme, id cut at the second v=, host between the first two ://",
+        "v=x://h://c&nv=1", {"x://h://c&n", "h"});
     row("empty id and host", "http:///watch?v=", {"", ""});
-    row("v= in the scheme", "v=x://h/p", {"x://h/p", "h"});
-    row("only the first :// is cut", "a://b://c?v=1", {"1", "b"});
     row("nothing escaped, one byte a character", u"http://h/w?v=a%20#X:\u4e2d\u00e9"_s,
         {u"a%20#X:\u4e2d\u00e9"_s, "h"});
     row("white space around dropped", u" \t\u00a0http://h/w?v=pd1 \u00a0\r\n"_s, {"pd1", "h"});
@@ -171,17 +168,14 @@ void TestDownloadCommand::everyStateMeetsEveryEvent_data()
     const QString both = "data status=fail" + token.sliced(4);
     // Whatever it abandoned, only the newer command sends, once.
     const QString newer = "click http://other.example/watch?v=xyz;connect";
-    const QStringList none;
     const QStringList reset{"close", "box Connection reset by peer"};
     const QStringList invalid{"close", "box " + kInvalidVideo};
     const QStringList restart{"close", "hide", kWaiting, "connect other.example 80",
                               "send " + expectedInfoRequest("xyz", "other.example")};
-    row("connecting, error", connecting, "error", reset, "");
+    row("connecting, silence, then an error", connecting, "wait;error", reset, "");
     row("connecting, newer command", connecting, newer, restart, "");
-    row("connecting, silence is the socket's", connecting, "wait", none, "");
     row("connected, token and failure", connected, both, kOffered + QStringList{"hide"} + invalid,
         second);
-    row("connected, other data", connected, "data <html>", none, "");
     row("connected, a reply that trickles in for longer than the time-out", connected,
         "data HTTP/1.1 200 OK\r\n;dawdle;data X: 1\r\n;dawdle;data \r\n;dawdle;data &token=T2;"
         "dawdle;data &title=Two;dawdle;data &",
@@ -193,11 +187,9 @@ void TestDownloadCommand::everyStateMeetsEveryEvent_data()
         {"close", "close", "box The video site closed the connection without answering."}, "");
     row("connected, error", connected, "error", reset, "");
     row("connected, unload", connected, "unload;wait", {"close"}, "");
-    row("answered, the first token stands", answered, token, none, first);
     row("answered, failure withdraws the link", answered, both, QStringList{"hide"} + invalid,
         first);
     row("answered, peer close keeps the link", answered, "peer close", {"close"}, first);
-    row("answered, silence", answered, "wait", none, first);
     const QByteArray gzipInChunks = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"
                                     "Content-Encoding: gzip\r\n\r\n"
                                     + chunked(gzipped("&token=T1&title=One&"), 7);
@@ -215,7 +207,7 @@ void TestDownloadCommand::everyStateMeetsEveryEvent_data()
                               httpReply("Content-Encoding: gzip\r\n", damagedGzip))},
         newer + ";data " + QString::fromLatin1(httpReply("", "&token=T3&title=Three&")),
         restart + kOffered, expectedDownloadLink("xyz", "T3", "Three"));
-    row("answered, rejected link", answered, "click http://h/watch?V=abc",
+    row("answered, silence, then a rejected link", answered, "wait;click http://h/watch?V=abc",
         {"close", "hide", "box " + kInvalidLink}, first);
 }
 

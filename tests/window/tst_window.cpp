@@ -78,7 +78,8 @@ private:
 void TestWindow::init()
 {
     driver_ = std::make_unique<WindowDriver>();
-    QVERIFY(QTest::qWaitForWindowActive(&driver_->window));
+    // Under a window manager on a busy machine, activation can take seconds.
+    QVERIFY(QTest::qWaitForWindowActive(&driver_->window, 30000));
 }
 
 void TestWindow::userActions_data()
@@ -96,10 +97,9 @@ void TestWindow::userActions_data()
     const QString start = QStringLiteral("Type in Youtube video link");
     row("back into the box after Download clears it again",
         "click box;type typed;click Download;activate;key Tab", "txtRequest", "", kBadLink);
-    row("Return, Enter and Escape in the box run nothing",
-        "click box;type " + kAbc + ";key Return;key Num+Enter;key Esc", "txtRequest", kAbc, "");
-    row("Tab from the box to Download, then keypad Enter",
-        "click box;type typed;key Tab;key Num+Enter", "Command1", "typed", kBadLink);
+    row("Return, Enter and Escape in the box run nothing; Tab to Download, then keypad Enter",
+        "click box;type typed;key Return;key Num+Enter;key Esc;key Tab;key Num+Enter", "Command1",
+        "typed", kBadLink);
     row("a held Return presses once", "key Return;activate;repeat Return", "Command1", start,
         kNoLink);
     row("a press under the error box does nothing", "press under box;click Download", "Command1",
