@@ -1,6 +1,7 @@
 #include "download_command.h"
 #include "expected.h"
 #include "loopback_server.h"
+#include "platform.h"
 #include "window_driver.h"
 
 #include <QKeySequence>
@@ -45,6 +46,8 @@ private slots:
     void infoEndpoints();
     void startAndEndReachThePlatform();
     void linkTellsWhereItGoes();
+    void linkReachesTheOpener_data();
+    void linkReachesTheOpener();
 
 private:
     void act(WindowDriver &w, const QString &steps);
@@ -163,7 +166,8 @@ void TestWindow::act(WindowDriver &w, const QString &steps)
             server_ = std::make_unique<LoopbackServer>(kRemotePort);
             w.download(kAbc);
             QVERIFY(requestArrived());
-            server_->latest()->write(kReplyHead + "&token=T&title=X Y&");
+            server_->latest()->write(kReplyHead
+                                     + (arg.isEmpty() ? "&token=T&title=X Y&" : arg.toLatin1()));
             QTRY_VERIFY_WITH_TIMEOUT(w.linkShown(), 5000);
         } else if (verb == u"clicks") { // on the link, at these milliseconds, or "right"
             // Through the window system's input, so that Qt itself makes the
@@ -190,8 +194,8 @@ void TestWindow::act(WindowDriver &w, const QString &steps)
                               menu->actionGeometry(items[arg.toInt()]).center());
         } else if (verb == u"copied") { // the link on the clipboard, as text and as a URL
             const QMimeData *copied = QApplication::clipboard()->mimeData();
-            QCOMPARE(std::pair(copied->text().toLatin1(), copied->urls()),
-                     std::pair(kOffered, QList<QUrl>{QUrl::fromEncoded(kOffered)}));
+            QCOMPARE(copied->text().toLatin1() + '|' + copied->data("text/uri-list"),
+                     kOffered + '|' + kOffered + "\r\n");
             QApplication::clipboard()->clear();
         } else {
             QFAIL(qPrintable("no such step: " + step));
@@ -240,10 +244,9 @@ void TestWindow::infoEndpoints_data()
     // The link holds the reply's bytes as they came, those that a URL may not
     // hold as they are escaped as themselves.
     row("bytes a URL does not hold as they are",
-        {kReplyHead + "&token=a" + '\0' + "\x80\xfe\r\n/../x#y%&title=a%3d?b c@d\"<>\\^`{|}[]%z1%4",
+        {kReplyHead + "&token=a" + '\0' + "\x80\xfe\r\n/../x#y%&title=a?b c@d\"<>\\^`{|}[]%z1%4",
          kClose},
-        "abc&id=a%00%80%FE%0D%0A/../"
-        "x%23y%25&n=a%3D?b%20c@d%22%3C%3E%5C%5E%60%7B%7C%7D%5B%5D%25z1%254",
+        "abc&id=a%00%80%FE%0D%0A/../x%23y%25&n=a?b%20c@d%22%3C%3E%5C%5E%60%7B%7C%7D%5B%5D%25z1%254",
         "");
     row("100,000 characters typed", {tx + "&"}, QByteArray(100'000, 'k') + "&id=T&n=X", "",
         "http://127.0.0.1/watch?v=" + QString(100'000, u'k'));
@@ -369,6 +372,65 @@ void TestWindow::linkTellsWhereItGoes()
     QCOMPARE(QApplication::focusWidget(), w.button());
     link->actionInterface()->doAction(press);
     QCOMPARE(w.opened, QList<QUrl>{QUrl::fromEncoded(kOffered)});
+}
+
+void TestWindow::linkReachesTheOpener_data()
+{
+    QTest::addColumn<QByteArray>("token"); // and the title, as the reply holds them
+    QTest::addColumn<QByteArray>("title");
+    QTest::addColumn<QString>("message"); // none when the opener is there to take the link
+
+    // QUrl would give "…d~eAf%2Fg%C3%A9": these go to xdg-open, others to Qt's opener.
+    const QByteArray escapes = "a%20b%2Bc%C3%A9d%7Ee%41f%2fg%c3%a9";
+    const QString notOpened = platform::kLinkNotOpenedMessage;
+    QTest::newRow("escapes as they came") << escapes << QByteArray("X%41") << QString();
+    QTest::newRow("with no xdg-open") << escapes << QByteArray("X") << notOpened;
+    QTest::newRow("Qt's opener failing") << QByteArray("T") << QByteArray("X") << notOpened;
+    // The longest one argument of a program takes, its NUL included, and one more.
+    const QByteArray token(65'500, 'k');
+    const QByteArray title(128 * 1024 - 1 - expectedLinkQuery("abc&id=&n=").size() - 65'500, 't');
+    QTest::newRow("128 KiB") << token << title << QString();
+    QTest::newRow("128 KiB and one")
+        << token << title + 't'
+        << "The download link is 131072 characters long; this system opens links of up to 131071.";
+}
+
+// Shift+Tab onto the link, Ctrl+C and Return: the clipboard's text and URL
+// and the system's opener get the link's bytes as they were composed, or a
+// box says why it cannot be opened.
+void TestWindow::linkReachesTheOpener()
+{
+    QFETCH(QByteArray, token);
+    QFETCH(QByteArray, title);
+    QFETCH(QString, message);
+
+    WindowDriver &w = *driver_;
+    QTemporaryDir bin;
+    const QByteArray path = qgetenv("PATH");
+    const auto restorePath = qScopeGuard([&] { qputenv("PATH", path); });
+    qputenv("PATH", bin.path().toLocal8Bit());
+    QFile xdgOpen(bin.filePath("xdg-open"));
+    QVERIFY(xdgOpen.open(QIODevice::WriteOnly));
+    xdgOpen.write("#!/bin/sh\nprintf %s \"$1\" >\"$0.got\"\n");
+    xdgOpen.close();
+    if (message.isEmpty()) // an opener only where the link opens
+        QVERIFY(xdgOpen.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+    else
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    act(w, "offer &token=" + token + "&title=" + title + "&;key Shift+Tab;key Ctrl+C");
+    const QByteArray link = expectedLinkQuery("abc&id=" + token + "&n=" + title);
+    const QMimeData *copied = QApplication::clipboard()->mimeData();
+    QCOMPARE(copied->text().toLatin1() + '|' + copied->data("text/uri-list"),
+             link + '|' + link + "\r\n");
+
+    QTest::keyClick(w.label("Label1"), Qt::Key_Return);
+    QCOMPARE(w.boxes, message.isEmpty() ? QStringList() : QStringList{message});
+    // What the opener got: Qt's through its URL handler, xdg-open's in a file.
+    QFile got(xdgOpen.fileName() + ".got");
+    QTRY_VERIFY(!message.isEmpty() || got.size() > 0 || !w.opened.isEmpty());
+    QCOMPARE(w.opened.value(0).toEncoded()
+                 + (got.open(QIODevice::ReadOnly) ? got.readAll() : QByteArray()),
+             message.isEmpty() ? link : QByteArray());
 }
 
 QTEST_MAIN(TestWindow)
