@@ -33,6 +33,16 @@ QString shellFailure(long long result)
     case SE_ERR_ASSOCINCOMPLETE:
     case SE_ERR_NOASSOC:
         return QStringLiteral("no program is set to open web links");
+    case ERROR_BAD_FORMAT:
+        return QStringLiteral("the program set to open web links is not a valid program");
+    case SE_ERR_DDETIMEOUT:
+    case SE_ERR_DDEFAIL:
+    case SE_ERR_DDEBUSY:
+        return QStringLiteral("the program set to open web links did not answer");
+    case SE_ERR_SHARE:
+        return QStringLiteral("a file it needs is in use");
+    case SE_ERR_DLLNOTFOUND:
+        return QStringLiteral("a library it needs is missing");
     default:
         return QStringLiteral("error %1").arg(result);
     }
