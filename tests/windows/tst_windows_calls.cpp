@@ -75,7 +75,8 @@ int main(int argc, char *argv[])
           "after the terminate handler the error mode holds SEM_NOGPFAULTERRORBOX");
 
     const char link[] = "http://localhost/download/index.php?video_id=abc&id=AB%3D&n=Caf%E9";
-    check(corvane::win::OpenLinkMaximized(link, recordShellExecute) == 42 && shellCalls == 1
+    const long long returned = corvane::win::OpenLinkMaximized(link, recordShellExecute);
+    check(returned == 42 && shellCalls == 1
               && shellSeen == std::string("-|open|") + link + "|-|-|3",
           ("ShellExecuteA once: no owner, \"open\", the link, no parameters or directory, "
            "SW_SHOWMAXIMIZED, and what it returns; it got "
