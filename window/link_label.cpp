@@ -80,12 +80,13 @@ void LinkLabel::copyTarget() const
     // The URL formats get the bytes themselves: from a QUrl, Qt would write
     // the link as QUrl normalises it, and on Windows decoded.
 #ifdef Q_OS_WIN
+    // Qt 6.4 fills the URL formats only from QUrls, decoded, and keeps the
+    // name of the ANSI one to itself: the wide one, which browsers and
+    // Explorer read, is given the link's bytes here, and the ANSI one is
+    // left out rather than given other bytes than the text's.
     const QString wide = QString::fromLatin1(target_);
     copied->setData(
-        QStringLiteral("application/x-qt-windows-mime;value=\"UniformResourceLocator\""),
-        target_ + '\0');
-    copied->setData(
-        QStringLiteral("application/x-qt-windows-mime;value=\"UniformResourceLocatorW\""),
+        QStringLiteral("UniformResourceLocatorW"),
         QByteArray(reinterpret_cast<const char *>(wide.utf16()), (wide.size() + 1) * 2));
 #endif
     QGuiApplication::clipboard()->setMimeData(copied);
