@@ -3,6 +3,8 @@
 #include "constants.h"
 #include "wire_text.h"
 
+#include <QUrl>
+
 namespace corvane {
 
 namespace {
@@ -22,11 +24,11 @@ bool standsAsItIs(char c)
 
 } // namespace
 
-QUrl DownloadUrl(const QString &DownloadLink)
+QByteArray DownloadUrl(const QString &DownloadLink)
 {
     const QString origin = QStringLiteral("http://") + kLinkServiceHost + u'/';
     if (!DownloadLink.startsWith(origin))
-        return QUrl();
+        return QByteArray();
 
     const QByteArray rest = TextToWire(QStringView(DownloadLink).sliced(origin.size()));
     QByteArray encoded = origin.toLatin1();
@@ -43,8 +45,9 @@ QUrl DownloadUrl(const QString &DownloadLink)
                 += QByteArray::number(static_cast<uchar>(c), 16).rightJustified(2, '0').toUpper();
         }
     }
-    const QUrl url = QUrl::fromEncoded(encoded, QUrl::StrictMode);
-    return url.isValid() ? url : QUrl();
+    // Checked as a URL, but kept as its bytes: QUrl would decode escapes of
+    // unreserved characters and change the case of hex digits.
+    return QUrl::fromEncoded(encoded, QUrl::StrictMode).isValid() ? encoded : QByteArray();
 }
 
 } // namespace corvane

@@ -46,9 +46,12 @@ void Corvane_Downloader::txtRequest_GotFocus()
 
 void Corvane_Downloader::Label1_Click()
 {
-    const QUrl url = DownloadUrl(state_.DownloadLink);
-    if (url.isValid())
-        platform::OpenLinkMaximized(url);
+    const QByteArray link = DownloadUrl(state_.DownloadLink);
+    if (link.isEmpty())
+        return;
+    const QString failure = platform::OpenLinkMaximized(link);
+    if (!failure.isEmpty())
+        ShowErrorBox(failure);
 }
 
 } // namespace corvane

@@ -14,6 +14,40 @@
 
 namespace corvane {
 
+namespace {
+
+// The link as the clipboard's text and, on X11, as text/uri-list (from which
+// X11's text/x-moz-url is made) with the same bytes: QMimeData keeps a
+// text/uri-list as QUrls, which change escapes.
+class LinkMimeData final : public QMimeData {
+public:
+    explicit LinkMimeData(const QByteArray &link)
+        : link_(link)
+    {
+        setText(QString::fromLatin1(link));
+    }
+
+#ifndef Q_OS_WIN
+    QStringList formats() const override
+    {
+        return QMimeData::formats() << QStringLiteral("text/uri-list");
+    }
+
+protected:
+    QVariant retrieveData(const QString &format, QMetaType type) const override
+    {
+        if (format == u"text/uri-list")
+            return QVariant(link_ + "\r\n");
+        return QMimeData::retrieveData(format, type);
+    }
+#endif
+
+private:
+    QByteArray link_;
+};
+
+} // namespace
+
 LinkLabel::LinkLabel(QWidget *parent)
     : ClickableLabel(parent)
 {
@@ -26,10 +60,10 @@ LinkLabel::LinkLabel(QWidget *parent)
     setFocusPolicy(Qt::TabFocus);
 }
 
-void LinkLabel::setTarget(const QUrl &target)
+void LinkLabel::setTarget(const QByteArray &target)
 {
     target_ = target;
-    setToolTip(QString::fromLatin1(target.toEncoded()));
+    setToolTip(QString::fromLatin1(target));
 }
 
 void LinkLabel::activate()
@@ -42,9 +76,19 @@ void LinkLabel::copyTarget() const
 {
     if (target_.isEmpty())
         return;
-    auto *copied = new QMimeData;
-    copied->setUrls({target_});
-    copied->setText(QString::fromLatin1(target_.toEncoded()));
+    auto *copied = new LinkMimeData(target_);
+    // The URL formats get the bytes themselves: from a QUrl, Qt would write
+    // the link as QUrl normalises it, and on Windows decoded.
+#ifdef Q_OS_WIN
+    // Qt 6.4 fills the URL formats only from QUrls, decoded, and keeps the
+    // name of the ANSI one to itself: the wide one, which browsers and
+    // Explorer read, is given the link's bytes here, and the ANSI one is
+    // left out rather than given other bytes than the text's.
+    const QString wide = QString::fromLatin1(target_);
+    copied->setData(
+        QStringLiteral("UniformResourceLocatorW"),
+        QByteArray(reinterpret_cast<const char *>(wide.utf16()), (wide.size() + 1) * 2));
+#endif
     QGuiApplication::clipboard()->setMimeData(copied);
 }
 

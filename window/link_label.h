@@ -2,8 +2,8 @@
 
 #include "clickable_label.h"
 
+#include <QByteArray>
 #include <QPointer>
-#include <QUrl>
 
 class QMenu;
 
@@ -21,13 +21,15 @@ class LinkLabel final : public ClickableLabel {
 public:
     explicit LinkLabel(QWidget *parent = nullptr);
 
-    // Where the link goes, as the system's opener gets it; empty while none.
-    QUrl target() const { return target_; }
-    void setTarget(const QUrl &target);
+    // Where the link goes, as the bytes the system's opener gets; empty
+    // while none.
+    QByteArray target() const { return target_; }
+    void setTarget(const QByteArray &target);
 
     // What a click does, while the label is shown.
     void activate();
-    // Puts the target on the clipboard, as text and as a URL.
+    // Puts the target on the clipboard, as text and as a URL, the same
+    // bytes in each.
     void copyTarget() const;
 
 protected:
@@ -38,7 +40,7 @@ protected:
 private:
     void showMenu(const QPoint &globalPosition);
 
-    QUrl target_;
+    QByteArray target_;
     QPointer<QMenu> menu_;
 };
 

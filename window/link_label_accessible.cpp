@@ -21,7 +21,7 @@ public:
         if (kind == QAccessible::Name)
             return label()->text();
         if (kind == QAccessible::Description)
-            return QString::fromLatin1(label()->target().toEncoded());
+            return QString::fromLatin1(label()->target());
         return QAccessibleWidget::text(kind);
     }
 

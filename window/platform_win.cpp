@@ -31,9 +31,10 @@ void SuppressFaultDialog()
     SetErrorMode(SEM_NOGPFAULTERRORBOX);
 }
 
-void OpenLinkMaximized(const char *link, ShellExecuteFunction shellExecute)
+long long OpenLinkMaximized(const char *link, ShellExecuteFunction shellExecute)
 {
-    shellExecute(nullptr, "open", link, nullptr, nullptr, SW_SHOWMAXIMIZED);
+    return reinterpret_cast<INT_PTR>(
+        shellExecute(nullptr, "open", link, nullptr, nullptr, SW_SHOWMAXIMIZED));
 }
 
 } // namespace corvane::win

@@ -21,9 +21,14 @@ bool InitCommonControls(InitCommonControlsExFunction initCommonControlsEx = null
 // SetErrorMode(SEM_NOGPFAULTERRORBOX): no fault dialog for this process.
 void SuppressFaultDialog();
 
+// The longest link the shell is documented to take: INTERNET_MAX_URL_LENGTH
+// less its closing NUL.
+inline constexpr long long kLongestLink = 2083;
+
 // ShellExecuteA with no owner, "open", the link's bytes, no parameters, no
-// directory and SW_SHOWMAXIMIZED; the result is not looked at.
-void OpenLinkMaximized(const char *link, ShellExecuteFunction shellExecute = ShellExecuteA);
+// directory and SW_SHOWMAXIMIZED; what it returns, as a number: 32 or less
+// is a failure.
+long long OpenLinkMaximized(const char *link, ShellExecuteFunction shellExecute = ShellExecuteA);
 
 } // namespace corvane::win
 

@@ -62,6 +62,8 @@ private slots:
     void infoEndpoints();
     void startAndEndReachThePlatform();
     void linkTellsWhereItGoes();
+    void linkReachesTheOpener_data();
+    void linkReachesTheOpener();
 
 private:
     void act(WindowDriver &w, const QString &steps);
@@ -183,7 +185,8 @@ void TestWindow::act(WindowDriver &w, const QString &steps)
             server_ = std::make_unique<LoopbackServer>(kRemotePort);
             w.download(kAbc);
             QVERIFY(requestArrived());
-            server_->latest()->write(kReplyHead + "&token=T&title=X Y&");
+            server_->latest()->write(kReplyHead
+                                     + (arg.isEmpty() ? "&token=T&title=X Y&" : arg.toLatin1()));
             QTRY_VERIFY_WITH_TIMEOUT(w.linkShown(), 5000);
         } else if (verb == u"clicks") { // on the link, at these milliseconds, or "right"
             // Through the window system's input, so that Qt itself makes the
@@ -210,8 +213,8 @@ void TestWindow::act(WindowDriver &w, const QString &steps)
                               menu->actionGeometry(items[arg.toInt()]).center());
         } else if (verb == u"copied") { // the link on the clipboard, as text and as a URL
             const QMimeData *copied = QApplication::clipboard()->mimeData();
-            QCOMPARE(std::pair(copied->text().toLatin1(), copied->urls()),
-                     std::pair(kOffered, QList<QUrl>{QUrl::fromEncoded(kOffered)}));
+            QCOMPARE(copied->text().toLatin1() + '|' + copied->data("text/uri-list"),
+                     kOffered + '|' + kOffered + "\r\n");
             QApplication::clipboard()->clear();
         } else {
             QFAIL(qPrintable("no such step: " + step));
@@ -260,10 +263,9 @@ void TestWindow::infoEndpoints_data()
     // The link holds the reply's bytes as they came, those that a URL may not
     // hold as they are escaped as themselves.
     row("bytes a URL does not hold as they are",
-        {kReplyHead + "&token=a" + '\0' + "\x80\xfe\r\n/../x#y%&title=a%3d?b c@d\"<>\\^`{|}[]%z1%4",
+        {kReplyHead + "&token=a" + '\0' + "\x80\xfe\r\n/../x#y%&title=a?b c@d\"<>\\^`{|}[]%z1%4",
          kClose},
-        "abc&id=a%00%80%FE%0D%0A/../"
-        "x%23y%25&n=a%3D?b%20c@d%22%3C%3E%5C%5E%60%7B%7C%7D%5B%5D%25z1%254",
+        "abc&id=a%00%80%FE%0D%0A/../x%23y%25&n=a?b%20c@d%22%3C%3E%5C%5E%60%7B%7C%7D%5B%5D%25z1%254",
         "");
     row("100,000 characters typed", {tx + "&"}, QByteArray(100'000, 'k') + "&id=T&n=X", "",
         "http://127.0.0.1/watch?v=" + QString(100'000, u'k'));
@@ -399,6 +401,52 @@ void TestWindow::linkTellsWhereItGoes()
     QCOMPARE(QApplication::focusWidget(), w.button());
     link->actionInterface()->doAction(press);
     QCOMPARE(w.opened, QList<QUrl>{QUrl::fromEncoded(kOffered)});
+}
+
+void TestWindow::linkReachesTheOpener_data()
+{
+    QTest::addColumn<QByteArray>("token"); // and the title, as the reply holds them
+    QTest::addColumn<QByteArray>("title");
+    QTest::addColumn<QString>("message"); // none when the opener is there to take the link
+
+    // QUrl would give "…d~eAf%2Fg%C3%A9": these go to xdg-open, others to Qt's opener.
+    const QByteArray escapes = "a%20b%2Bc%C3%A9d%7Ee%41f%2fg%c3%a9";
+    const QString notOpened = QStringLiteral("The system could not open the download link.");
+    QTest::newRow("escapes as they came") << escapes << QByteArray("X%41") << QString();
+    QTest::newRow("with no xdg-open") << escapes << QByteArray("X") << notOpened;
+    QTest::newRow("Qt's opener failing") << QByteArray("T") << QByteArray("X") << notOpened;
+    const QByteArray title(128 * 1024 - expectedLinkQuery("abc&id=&n=").size() - 65'500, 't');
+    QTest::newRow("128 KiB and one, longer than a program's argument takes")
+        << QByteArray(65'500, 'k') << title
+        << "The download link is 131072 characters long; this system opens links of up to 131071.";
+}
+
+// Shift+Tab, Ctrl+C and Return on the link: the clipboard and the opener get
+// its bytes as they were composed, or a box says why it cannot be opened.
+void TestWindow::linkReachesTheOpener()
+{
+    QFETCH(QByteArray, token);
+    QFETCH(QByteArray, title);
+    QFETCH(QString, message);
+
+    QTemporaryDir bin;
+    const auto restorePath = qScopeGuard([path = qgetenv("PATH")] { qputenv("PATH", path); });
+    qputenv("PATH", bin.path().toLocal8Bit());
+    if (message.isEmpty()) // an opener only where the link opens
+        QVERIFY(QFile::link(QFINDTESTDATA("xdg-open"), bin.filePath("xdg-open")));
+    else
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    act(*driver_,
+        "offer &token=" + token + "&title=" + title + "&;key Shift+Tab;key Ctrl+C;key Return");
+    QCOMPARE(driver_->boxes, message.isEmpty() ? QStringList() : QStringList{message});
+    QFile got(bin.filePath("xdg-open.got"));
+    QTRY_VERIFY(!message.isEmpty() || got.size() > 0 || !driver_->opened.isEmpty());
+    const QMimeData *copied = QApplication::clipboard()->mimeData();
+    const QByteArray link = expectedLinkQuery("abc&id=" + token + "&n=" + title);
+    QCOMPARE(copied->text().toLatin1() + '|' + copied->data("text/uri-list") + '|'
+                 + driver_->opened.value(0).toEncoded()
+                 + (got.open(QIODevice::ReadOnly) ? got.readAll() : QByteArray()),
+             link + '|' + link + "\r\n|" + (message.isEmpty() ? link : QByteArray()));
 }
 
 QTEST_MAIN(TestWindow)

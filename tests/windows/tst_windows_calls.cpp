@@ -75,10 +75,11 @@ int main(int argc, char *argv[])
           "after the terminate handler the error mode holds SEM_NOGPFAULTERRORBOX");
 
     const char link[] = "http://localhost/download/index.php?video_id=abc&id=AB%3D&n=Caf%E9";
-    corvane::win::OpenLinkMaximized(link, recordShellExecute);
-    check(shellCalls == 1 && shellSeen == std::string("-|open|") + link + "|-|-|3",
+    const long long returned = corvane::win::OpenLinkMaximized(link, recordShellExecute);
+    check(returned == 42 && shellCalls == 1
+              && shellSeen == std::string("-|open|") + link + "|-|-|3",
           ("ShellExecuteA once: no owner, \"open\", the link, no parameters or directory, "
-           "SW_SHOWMAXIMIZED; it got "
+           "SW_SHOWMAXIMIZED, and what it returns; it got "
            + shellSeen)
               .c_str());
 

@@ -1,7 +1,7 @@
 // The wire's text on Windows: bytes and characters convert through the ANSI
 // code page while it is a single-byte one, else through Latin-1; a typed link's
 // request goes through it as on Linux. Run under
-// Wine once a code page: tst_wire_text EXPECTED-CODE-PAGE (1252, 1251, 932).
+// Wine once a code page: tst_wire_text EXPECTED-CODE-PAGE (1252, 1251, 932, 65001).
 // Prints one line a check and "N passed, N failed".
 #include "link_parsing.h"
 #include "plain_check.h"
