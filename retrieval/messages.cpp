@@ -48,6 +48,24 @@ QString ReplyDecodingFailedMessage(const QString &problem)
     return QStringLiteral("The video site's reply could not be read: %1.").arg(problem);
 }
 
+QString LinkTooLongMessage(qsizetype length, qsizetype longest)
+{
+    return QStringLiteral(
+               "The download link is %1 characters long; this system opens links of up to %2.")
+        .arg(length)
+        .arg(longest);
+}
+
+QString LinkNotOpenedMessage(const QString &reason)
+{
+    return QStringLiteral("The system could not open the download link: %1.").arg(reason);
+}
+
+QString ShellErrorNumber(long long number)
+{
+    return QStringLiteral("error %1").arg(number);
+}
+
 QString DamagedDataProblem(QLatin1StringView coding, const QString &detail)
 {
     return QStringLiteral("its %1 data is damaged (%2)").arg(coding, detail);

@@ -46,6 +46,25 @@ QString ReplyCodingUnknownMessage(const QString &coding);
 // PROBLEM: one of the decoder's problems below, or zlib's own words.
 QString ReplyDecodingFailedMessage(const QString &problem);
 
+// The system's opener, for the download link.
+QString LinkTooLongMessage(qsizetype length, qsizetype longest);
+inline constexpr QLatin1StringView kLinkNotOpenedMessage{
+    "The system could not open the download link."};
+// REASON: one of the shell's reasons below, on Windows.
+QString LinkNotOpenedMessage(const QString &reason);
+inline constexpr QLatin1StringView kShellOutOfMemory{"the system is out of memory"};
+inline constexpr QLatin1StringView kShellBrowserNotFound{
+    "the program set to open web links was not found"};
+inline constexpr QLatin1StringView kShellAccessDenied{"access was denied"};
+inline constexpr QLatin1StringView kShellNoBrowser{"no program is set to open web links"};
+inline constexpr QLatin1StringView kShellBrowserNotAProgram{
+    "the program set to open web links is not a valid program"};
+inline constexpr QLatin1StringView kShellBrowserSilent{
+    "the program set to open web links did not answer"};
+inline constexpr QLatin1StringView kShellFileInUse{"a file it needs is in use"};
+inline constexpr QLatin1StringView kShellLibraryMissing{"a library it needs is missing"};
+QString ShellErrorNumber(long long number);
+
 // What is wrong with a compressed reply, completed by the coding's name.
 QString DamagedDataProblem(QLatin1StringView coding, const QString &detail);
 inline constexpr QLatin1StringView kInflaterNotStarted{"zlib could not start"};

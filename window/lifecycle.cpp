@@ -1,11 +1,8 @@
-// The window's own handlers: start-up, shut-down, the text box's focus and
-// the link label.
-#include "download_url.h"
+// The window's start-up and shut-down handlers.
 #include "main_window.h"
 #include "platform.h"
 #include "style.h"
 
-#include <QLineEdit>
 #include <QPushButton>
 
 namespace corvane {
@@ -37,21 +34,6 @@ void Corvane_Downloader::Form_Unload()
 void Corvane_Downloader::Form_Terminate()
 {
     calls_.SuppressFaultDialog();
-}
-
-void Corvane_Downloader::txtRequest_GotFocus()
-{
-    txtRequest->setText(QString());
-}
-
-void Corvane_Downloader::Label1_Click()
-{
-    const QByteArray link = DownloadUrl(state_.DownloadLink);
-    if (link.isEmpty())
-        return;
-    const QString failure = platform::OpenLinkMaximized(link);
-    if (!failure.isEmpty())
-        ShowErrorBox(failure);
 }
 
 } // namespace corvane

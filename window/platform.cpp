@@ -1,5 +1,7 @@
 #include "platform.h"
 
+#include "messages.h"
+
 #ifdef Q_OS_WIN
 #include "platform_win.h"
 // After windows.h, which it needs.
@@ -24,27 +26,27 @@ QString shellFailure(long long result)
     switch (result) {
     case 0:
     case SE_ERR_OOM:
-        return QStringLiteral("the system is out of memory");
+        return kShellOutOfMemory;
     case SE_ERR_FNF:
     case SE_ERR_PNF:
-        return QStringLiteral("the program set to open web links was not found");
+        return kShellBrowserNotFound;
     case SE_ERR_ACCESSDENIED:
-        return QStringLiteral("access was denied");
+        return kShellAccessDenied;
     case SE_ERR_ASSOCINCOMPLETE:
     case SE_ERR_NOASSOC:
-        return QStringLiteral("no program is set to open web links");
+        return kShellNoBrowser;
     case ERROR_BAD_FORMAT:
-        return QStringLiteral("the program set to open web links is not a valid program");
+        return kShellBrowserNotAProgram;
     case SE_ERR_DDETIMEOUT:
     case SE_ERR_DDEFAIL:
     case SE_ERR_DDEBUSY:
-        return QStringLiteral("the program set to open web links did not answer");
+        return kShellBrowserSilent;
     case SE_ERR_SHARE:
-        return QStringLiteral("a file it needs is in use");
+        return kShellFileInUse;
     case SE_ERR_DLLNOTFOUND:
-        return QStringLiteral("a library it needs is missing");
+        return kShellLibraryMissing;
     default:
-        return QStringLiteral("error %1").arg(result);
+        return ShellErrorNumber(result);
     }
 }
 
@@ -53,8 +55,7 @@ QString openNatively(const QByteArray &link)
     // Qt's own opener shows the browser normal-sized; the shell is asked
     // directly for a maximized window, with the link's ASCII bytes.
     const long long result = win::OpenLinkMaximized(link.constData());
-    return result > 32 ? QString()
-                       : QString(kLinkNotOpenedBecauseMessage).arg(shellFailure(result));
+    return result > 32 ? QString() : LinkNotOpenedMessage(shellFailure(result));
 }
 
 #else
@@ -84,12 +85,23 @@ QString openNatively(const QByteArray &link)
 
 #ifdef Q_OS_WIN
 
+bool StartCommonControls()
+{
+    return win::InitCommonControls();
+}
+
 void SuppressFaultDialog()
 {
     win::SuppressFaultDialog();
 }
 
 #else
+
+bool StartCommonControls()
+{
+    // QApplication sets up the widget styles itself; there is nothing to start.
+    return true;
+}
 
 void SuppressFaultDialog()
 {
@@ -102,7 +114,7 @@ void SuppressFaultDialog()
 QString OpenLinkMaximized(const QByteArray &link)
 {
     if (link.size() > kLongestLink)
-        return QString(kLinkTooLongMessage).arg(link.size()).arg(kLongestLink);
+        return LinkTooLongMessage(link.size(), kLongestLink);
     return openNatively(link);
 }
 

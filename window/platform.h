@@ -1,19 +1,14 @@
 #pragma once
 
 #include <QByteArray>
-#include <QLatin1StringView>
 #include <QString>
 
 // The few things the window asks of the operating system. On Windows they
 // are the native calls of platform_win; elsewhere their portable equivalents.
 namespace corvane::platform {
 
-inline constexpr QLatin1StringView kLinkTooLongMessage{
-    "The download link is %1 characters long; this system opens links of up to %2."};
-inline constexpr QLatin1StringView kLinkNotOpenedMessage{
-    "The system could not open the download link."};
-inline constexpr QLatin1StringView kLinkNotOpenedBecauseMessage{
-    "The system could not open the download link: %1."};
+// Starts the common controls at program start; true when nothing failed.
+bool StartCommonControls();
 
 // Asks the system to show no fault dialog for this process from now on.
 void SuppressFaultDialog();

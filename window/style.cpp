@@ -1,19 +1,12 @@
 #include "style.h"
 
-#ifdef _WIN32
-#include "platform_win.h"
-#endif
+#include "platform.h"
 
 namespace corvane::style {
 
 bool InitStyles()
 {
-#ifdef _WIN32
-    return win::InitCommonControls();
-#else
-    // QApplication sets up the widget styles itself; there is nothing to start.
-    return true;
-#endif
+    return platform::StartCommonControls();
 }
 
 } // namespace corvane::style

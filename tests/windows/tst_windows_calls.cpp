@@ -4,7 +4,6 @@
 // names another executable whose version resource must read 1.0.0.3.
 #include "plain_check.h"
 #include "platform_win.h"
-#include "style.h"
 
 #include <commctrl.h>
 #include <cstdio>
@@ -59,7 +58,8 @@ bool versionIs1003(const char *file)
 
 int main(int argc, char *argv[])
 {
-    check(corvane::style::InitStyles(), "InitStyles finds InitCommonControlsEx in comctl32");
+    check(corvane::win::InitCommonControls(),
+          "the common controls start: InitCommonControlsEx found in comctl32");
     for (const BOOL result : {TRUE, FALSE}) {
         controlsCalls = 0;
         controlsResult = result;
