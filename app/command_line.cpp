@@ -10,6 +10,45 @@ namespace corvane {
 
 namespace {
 
+// The options QApplication and its platforms take (-platform offscreen,
+// -style=fusion, ...), which Qt reads and removes once the application
+// object exists; known here, they need not wait for it, nor for a display.
+void addQtOptions(QCommandLineParser &parser)
+{
+    const char *const withValue[] = {"platform",
+                                     "platformpluginpath",
+                                     "platformtheme",
+                                     "plugin",
+                                     "qwindowgeometry",
+                                     "geometry",
+                                     "qwindowicon",
+                                     "icon",
+                                     "qwindowtitle",
+                                     "title",
+                                     "session",
+                                     "display",
+                                     "name",
+                                     "visual",
+                                     "ncols",
+                                     "im",
+                                     "inputstyle",
+                                     "style",
+                                     "stylesheet",
+                                     "qmljsdebugger"};
+    const char *const flags[]
+        = {"reverse", "testability", "widgetcount", "cmap", "nograb", "dograb", "sync"};
+    for (const char *name : withValue) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    for (const char *name : flags) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+}
+
 void print(std::FILE *stream, const QString &text)
 {
     std::fputs(text.toLocal8Bit().constData(), stream);
@@ -31,9 +70,12 @@ std::optional<int> answerCommandLine(const QStringList &arguments, ArgumentsRead
         QCoreApplication::translate("main", "Displays help on commandline options."));
     parser.addOption(help);
     const QCommandLineOption version = parser.addVersionOption();
+    if (read == ArgumentsRead::BeforeQt) {
+        // Qt's options are words after one dash, as Qt itself reads them.
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+        addQtOptions(parser);
+    }
     const bool understood = parser.parse(arguments);
-    if (!understood && read == ArgumentsRead::BeforeQt)
-        return std::nullopt;
     if (!understood || !parser.positionalArguments().isEmpty()) {
         const QString what = understood
                                  ? QCoreApplication::translate("main", "Unexpected argument '%1'.")

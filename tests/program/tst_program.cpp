@@ -120,12 +120,14 @@ void TestProgram::answersItsCommandLine_data()
     QTest::newRow("-h") << "-h" << 0 << QByteArray("Usage: corvane [options]\n");
     QTest::newRow("an unknown option after one of Qt's")
         << "-platform offscreen --bogus" << 2 << "corvane: Unknown option 'bogus'.\n" + tryHelp;
+    QTest::newRow("an unknown option, before Qt needs a display")
+        << "--bogus" << 2 << "corvane: Unknown option 'bogus'.\n" + tryHelp;
     QTest::newRow("an argument") << "bogus" << 2
                                  << "corvane: Unexpected argument 'bogus'.\n" + tryHelp;
 }
 
 // GNU's conventions: an answer and 0, or what is wrong and 2, and no window.
-// No display either: without -platform, reaching Qt's platform would abort.
+// No display either: reaching Qt's platform without one would abort.
 void TestProgram::answersItsCommandLine()
 {
     QFETCH(QString, arguments);
